@@ -1,0 +1,46 @@
+# Links a Norvane executable image.
+#
+# The entry routine is MainSequence itself: no C runtime start-up code runs,
+# so the image needs nothing but the Windows system DLLs. Release images are
+# stripped and reproducible (no link timestamp, no build paths). A link map
+# beside the image names the routines for the image tests.
+#
+# Code padding: the linker fills the gaps between code pieces with int3 (CC),
+# as the assembler does inside them; the script is the toolchain's own
+# default script with only that fill added.
+
+set(NORVANE_LINK_SCRIPT ${CMAKE_BINARY_DIR}/norvane-link.x)
+if(NOT EXISTS ${NORVANE_LINK_SCRIPT})
+    execute_process(COMMAND ${NORVANE_TRIPLE}-ld --verbose
+        OUTPUT_VARIABLE _ld_verbose RESULT_VARIABLE _ld_rc)
+    if(NOT _ld_rc EQUAL 0)
+        message(FATAL_ERROR "cannot read the default linker script of ${NORVANE_TRIPLE}-ld")
+    endif()
+    string(REGEX MATCH "\n=+\n(.*)\n=+\n" _ignored "${_ld_verbose}")
+    set(_script "${CMAKE_MATCH_1}")
+    string(REGEX REPLACE "(\n  \\.text [^\n]*\n  {\n)" "\\1    FILL(0xcccccccc)\n" _script "${_script}")
+    string(FIND "${_script}" "FILL(0xcccccccc)" _found)
+    if(_found EQUAL -1)
+        message(FATAL_ERROR "the default linker script has no .text section in the expected form")
+    endif()
+    file(WRITE ${NORVANE_LINK_SCRIPT} "${_script}\n")
+endif()
+
+if(NORVANE_PORT)
+    set(NORVANE_ENTRY MainSequence)
+else()
+    set(NORVANE_ENTRY _MainSequence)
+endif()
+
+function(norvane_add_image name)
+    add_executable(${name} WIN32 ${ARGN})
+    target_link_libraries(${name} PRIVATE norvane_runtime norvane_flags)
+    target_link_options(${name} PRIVATE
+        -nostartfiles -Wl,-e,${NORVANE_ENTRY}
+        -static -static-libgcc -static-libstdc++
+        -Wl,--no-insert-timestamp
+        -Wl,-T,${NORVANE_LINK_SCRIPT}
+        -Wl,-Map=$<TARGET_FILE_DIR:${name}>/${name}.map
+        $<$<CONFIG:Release>:-s>)
+    set_target_properties(${name} PROPERTIES LINK_DEPENDS ${NORVANE_LINK_SCRIPT})
+endfunction()

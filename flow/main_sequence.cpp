@@ -1,0 +1,54 @@
+// The entry routine. It reads no command line and checks no results except
+// where a failure would otherwise crash later: without a main heap or with a
+// service that could not start, it takes the end path at once (exit code 0).
+#include "flow/main_sequence.h"
+
+#include "exercise/blocks.h"
+#include "exercise/worker.h"
+#include "flow/launch.h"
+#include "runtime/data/symbol_table.h"
+#include "runtime/process/globals.h"
+#include "runtime/process/pause.h"
+#include "runtime/process/process_start.h"
+#include "runtime/process/string_service.h"
+
+extern "C" {
+int32_t RepeatFlag;
+}
+
+void EndPath()
+{
+    ProcessEnd();
+    StringServiceEnd();
+    if (MainHeap)
+        HeapDestroy(MainHeap);
+    ExitProcess(0);
+}
+
+extern "C" void MainSequence(void)
+{
+    InstanceHandle = nullptr;
+    MainHeap = nullptr;
+    WorkerPauseMs = 0;
+    RepeatFlag = 0;
+
+    InstanceHandle = GetModuleHandleA(nullptr);
+    MainHeap = HeapCreate(0, 4096, 0);
+    if (!MainHeap)
+        ExitProcess(0);
+    ProcessStart();
+    SymbolRegister("Norvane()", (intptr_t)&WorkerRoutine);
+    FullBlock(8);
+
+    for (;;) {
+        LaunchWorkers();
+        if (RepeatFlag == 0)
+            break;
+        ShortBlock();
+        PauseGuard();
+        Pause(REPEAT_PAUSE_MS);
+        RepeatBlock();
+    }
+    ShortBlock();
+    EndPath();
+}

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Norvane's two commands (and the benchmark):
+#
+#   ./norvane.sh run     build and run Norvane (the 64-bit port under Wine here)
+#   ./norvane.sh test    build both presets and run every test
+#   ./norvane.sh bench   print the benchmark figures
+#
+# Each installs what is missing from Debian's packages first.
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$PWD
+
+PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xdotool
+          x11-utils x11-apps imagemagick qemu-user gcc-multilib g++-multilib googletest
+          python3)
+
+say() { echo "norvane: $*"; }
+
+install_missing() {
+    local missing=() p
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    say "installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    if ! { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+            $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }; then
+        local still=()
+        for p in "${missing[@]}"; do
+            dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || still+=("$p")
+        done
+        say "could not install: ${still[*]} (apt-get failed; install them and run again)" >&2
+        exit 1
+    fi
+}
+
+build_preset() {
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+}
+
+# Two builds of the image from clean trees must be byte-identical.
+check_reproducible() {
+    local preset=$1 a b
+    a=$top/build/$preset/Norvane.exe
+    b=$top/build/repro-$preset/Norvane.exe
+    rm -rf "$top/build/repro-$preset"
+    cmake --preset "$preset" -B "$top/build/repro-$preset" -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$top/build/repro-$preset" --target Norvane >/dev/null
+    if cmp -s "$a" "$b"; then
+        say "reproducible: two clean $preset builds give identical Norvane.exe ($(stat -c %s "$a") bytes)"
+    else
+        say "NOT reproducible: $a and $b differ" >&2
+        return 1
+    fi
+}
+
+cmd_test() {
+    install_missing
+    local rc=0
+    build_preset win32
+    build_preset win64
+    ctest --preset win32 || rc=1
+    ctest --preset win64 || rc=1
+    check_reproducible win32 || rc=1
+    check_reproducible win64 || rc=1
+    return $rc
+}
+
+cmd_run() {
+    install_missing
+    build_preset win32 >/dev/null
+    build_preset win64 >/dev/null
+    local exe=$top/build/win64/Norvane.exe
+    export WINEPREFIX=$top/build/win64/run-prefix WINEDEBUG=-all
+    local xvfb_pid="" shot=""
+    if [ -z "${DISPLAY:-}" ]; then
+        local n
+        for n in $(seq 87 199); do
+            [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || break
+        done
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+        if ! xdpyinfo >/dev/null 2>&1; then
+            say "no display, and a virtual one (Xvfb) could not be started" >&2
+            exit 1
+        fi
+        shot=$top/build/win64/norvane-window.png
+        say "no DISPLAY: running on a virtual display (Xvfb $DISPLAY); nobody can see or click the window there"
+    fi
+    trap '[ -n "$xvfb_pid" ] && kill $xvfb_pid 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    say "starting $exe under Wine (first start creates a Wine prefix: a few seconds)"
+    /usr/lib/wine/wine64 "$exe" </dev/null >/dev/null 2>&1 &
+    local pid=$!
+    if [ -n "$shot" ]; then
+        local wid=""
+        for _ in $(seq 1 150); do
+            wid=$(xdotool search --name '^Norvane$' 2>/dev/null | head -n 1) && [ -n "$wid" ] && break
+            kill -0 $pid 2>/dev/null || break
+            sleep 0.1
+        done
+        if [ -n "$wid" ]; then
+            sleep 0.5
+            import -window root -strip "$shot" && say "screenshot of the window: $shot"
+            say "closing the window (as its EXIT button would) since nobody can click on a virtual display"
+            xdotool windowfocus "$wid" key alt+F4 2>/dev/null || true
+        fi
+    fi
+    set +e
+    wait $pid
+    local rc=$?
+    set -e
+    say "Norvane exited with code $rc"
+    return $rc
+}
+
+cmd_bench() {
+    install_missing
+    build_preset win64 >/dev/null
+    "$top/benchmark/run.sh" "$top/build/win64"
+}
+
+case "${1:-}" in
+    run) cmd_run ;;
+    test) cmd_test ;;
+    bench) cmd_bench ;;
+    *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+esac

@@ -1,0 +1,5 @@
+#include "runtime/process/process_start.h"
+
+// Stand-ins until the services exist.
+void ProcessStart() {}
+void ProcessEnd() {}

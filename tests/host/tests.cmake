@@ -1,0 +1,6 @@
+# Host-side tests registered in the win32 preset's CTest run. Included from
+# tests/CMakeLists.txt with NORVANE_HOST_BIN set; the image under test is the
+# PE32 Norvane.exe of this build, with its link map.
+add_test(NAME host_image_tests
+    COMMAND ${NORVANE_HOST_BIN}/host_image_tests
+        --image=$<TARGET_FILE:Norvane> --map=$<TARGET_FILE_DIR:Norvane>/Norvane.map)
