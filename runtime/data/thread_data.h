@@ -4,20 +4,31 @@
 
 #include <stdint.h>
 
+#include "runtime/data/thread_exit.h"
+
 typedef void (*SegmentRoutine)(void* segment);
 
-// Reserves a segment of size bytes (rounded up to 4) and returns its offset.
-// Set-up runs at once on the calling thread's new segment and on each later
-// thread's first ThreadDataGet; clean-up runs when such a thread's block is
-// released. Either may be null. Main thread, start-up only.
+// Reserves a segment of size bytes (rounded up to 4) and returns its offset,
+// the total size before it. Set-up runs at once on the calling thread's new
+// segment and on each later thread's first ThreadDataGet; clean-up runs when
+// such a thread's block is released. Either may be null. Main thread,
+// start-up only, before any other thread uses the service.
 uint32_t ThreadDataRegister(uint32_t size, SegmentRoutine setUp, SegmentRoutine cleanUp);
 
-// The calling thread's segment at offset; makes the thread's block on first use.
+// Bytes of the fallback block below.
+constexpr uint32_t THREAD_DATA_FALLBACK_SIZE = 4096;
+
+// The calling thread's segment at offset. A thread's first call makes its
+// block (zero-filled, set-ups run newest registration first) and asks for
+// the block's release after the thread ends.
+// When that block cannot be allocated, the thread is given the process's
+// fallback block instead: static, zero-filled, set up once on first use,
+// shared by every thread in that state and never cleaned up or freed, so the
+// callers, which do not check the result, keep working (threads sharing it
+// also share their per-thread state). Null only before any registration or
+// when the registered segments exceed THREAD_DATA_FALLBACK_SIZE.
 void* ThreadDataGet(uint32_t offset);
 
-// Runs every clean-up on its segment of block, then frees block.
+// Runs every clean-up on its segment of block (newest registration first),
+// then frees block. Null is ignored.
 void ThreadDataRelease(void* block);
-
-// After the calling thread has ended, function(argument) is called once on a
-// watcher thread.
-void ThreadExitNotify(void (*function)(void* argument), void* argument);
