@@ -36,7 +36,8 @@ extern "C" void MainSequence(void)
     MainHeap = HeapCreate(0, 4096, 0);
     if (!MainHeap)
         ExitProcess(0);
-    ProcessStart();
+    if (!ProcessStart())
+        EndPath();
     SymbolRegister("Norvane()", (intptr_t)&WorkerRoutine);
     FullBlock(8);
 
