@@ -1,0 +1,55 @@
+// EventWait: queued events first, then one window-system message.
+//
+// Queued events always go out before any new message is fetched, so the
+// events a dispatch posts come out on the following calls in post order.
+// A message that the active window's accelerators translate (Tab,
+// Shift+Tab) is not dispatched; the accelerator's WM_COMMAND has already run
+// TabNavigate, and the focus cues are shown. The wParam and lParam of every
+// fetched message are recorded for the window service (0 and 0 when a queued
+// event is returned).
+#include "runtime/window/event.h"
+#include "runtime/window/window.h"
+
+constexpr DWORD EVENT_WAKE_MASK = QS_ALLINPUT | QS_ALLPOSTMESSAGE;  // 0x5FF
+static_assert(EVENT_WAKE_MASK == 0x5FF);
+
+// One message into msg; false when none arrived within timeout.
+static bool EventMessageFetch(MSG* msg, int32_t timeout)
+{
+    if (timeout == -1) {
+        // Its result is ignored: WM_QUIT is dispatched and returned like any
+        // other message. On an error msg stays zero, which is WM_NULL.
+        GetMessageA(msg, nullptr, 0, 0);
+        return true;
+    }
+    if (PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD))
+        return true;
+    if (timeout == 0)
+        return false;
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, (DWORD)timeout, EVENT_WAKE_MASK) == WAIT_TIMEOUT)
+        return false;
+    return PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) != 0;
+}
+
+int32_t EventWait(int32_t timeout)
+{
+    int32_t code = EventNext();
+    if (code != 0) {
+        WindowLastMessageSet(0, 0);
+        return code;
+    }
+    MSG msg = {};
+    if (!EventMessageFetch(&msg, timeout))
+        return 0;
+    HWND active = GetActiveWindow();
+    HACCEL accelerators = ActiveAccelerators(active);
+    if (accelerators && TranslateAcceleratorA(active, accelerators, &msg)) {
+        if (active)
+            KeyboardCues(active, true);
+    } else {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    WindowLastMessageSet(msg.wParam, msg.lParam);
+    return (int32_t)msg.message;
+}

@@ -1,0 +1,132 @@
+// Gadget containers: the window in which the calling thread's new gadgets
+// are created, and what each container window remembers of that state.
+//
+// A window that becomes a container gets a GadgetContainerRecord in its
+// property "KX_GadgetStack_<instance handle>" and is subclassed by
+// GadgetContainerProc. Switching containers parks the thread's state (current
+// container and stack) in the outgoing window's record and loads the incoming
+// window's; the stack has exactly one owner at a time, the thread or one
+// record. When a container is destroyed its record goes, and if it was the
+// current container the thread has none until the next WindowOpen, so a
+// gadget can never be created in a dead window. Records are only read from
+// windows of this process: another process may use the same property name.
+#include <stdio.h>
+
+#include "runtime/process/globals.h"
+#include "runtime/window/gadget.h"
+
+constexpr size_t GADGET_STACK_NAME_SIZE = 48;
+
+// "KX_GadgetStack_%i" with the instance handle's value as a signed decimal.
+static void ContainerPropertyName(char* name)
+{
+#if RUNTIME_PE32
+    sprintf(name, "KX_GadgetStack_%i", (int)(intptr_t)InstanceHandle);
+#else
+    sprintf(name, "KX_GadgetStack_%lld", (long long)(intptr_t)InstanceHandle);
+#endif
+}
+
+static GadgetContainerRecord* ContainerRecordOf(HWND window, const char* name)
+{
+    DWORD process = 0;
+    if (!window || !GetWindowThreadProcessId(window, &process) || process != GetCurrentProcessId())
+        return nullptr;
+    auto* record = static_cast<GadgetContainerRecord*>(GetPropA(window, name));
+    return record && record->window == window ? record : nullptr;
+}
+
+static HWND* ContainerStackAlloc()
+{
+    return static_cast<HWND*>(MainHeapAlloc(GADGET_STACK_CAPACITY * sizeof(HWND)));
+}
+
+void GadgetContainerSetUp(void* segment)
+{
+    auto* s = static_cast<GadgetContainerState*>(segment);
+    s->defaultFont = GadgetDefaultGuiFont;
+    s->stack = ContainerStackAlloc();
+    s->capacity = s->stack ? GADGET_STACK_CAPACITY : 0;
+    s->depth = 0;
+}
+
+void GadgetContainerCleanUp(void* segment)
+{
+    auto* s = static_cast<GadgetContainerState*>(segment);
+    MainHeapFree(s->stack);
+    s->stack = nullptr;
+}
+
+static HWND ContainerCurrent(const GadgetContainerState* s)
+{
+    return s->depth != 0 && s->stack ? s->stack[0] : s->currentContainer;
+}
+
+HWND GadgetContainerSet(HWND window)
+{
+    GadgetContainerState* s = GadgetContainerGet();
+    if (!s)
+        return nullptr;
+    HWND previous = ContainerCurrent(s);
+    if (!window)
+        return previous;
+    char name[GADGET_STACK_NAME_SIZE];
+    ContainerPropertyName(name);
+
+    if (GadgetContainerRecord* parked = ContainerRecordOf(previous, name)) {
+        MainHeapFree(parked->savedStack);
+        parked->savedContainer = s->currentContainer;
+        parked->savedStack = s->stack;
+        parked->savedDepth = s->depth;
+        parked->savedCapacity = s->capacity;
+        s->stack = nullptr;
+    }
+
+    if (GadgetContainerRecord* record = ContainerRecordOf(window, name)) {
+        MainHeapFree(s->stack);
+        s->currentContainer = record->savedContainer;
+        s->stack = record->savedStack;
+        s->depth = record->savedDepth;
+        s->capacity = record->savedCapacity;
+        record->savedStack = nullptr;
+        return previous;
+    }
+
+    if (!s->stack) {
+        s->stack = ContainerStackAlloc();
+        s->capacity = s->stack ? GADGET_STACK_CAPACITY : 0;
+    }
+    s->depth = 0;
+    s->currentContainer = window;
+    auto* record = static_cast<GadgetContainerRecord*>(MainHeapAlloc(sizeof(GadgetContainerRecord)));
+    if (record) {
+        record->window = window;
+        SetPropA(window, name, record);
+        record->previousProcedure =
+            (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)GadgetContainerProc);
+    }
+    return previous;
+}
+
+LRESULT CALLBACK GadgetContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    char name[GADGET_STACK_NAME_SIZE];
+    ContainerPropertyName(name);
+    GadgetContainerRecord* record = ContainerRecordOf(window, name);
+    if (!record)
+        return DefWindowProcA(window, message, wParam, lParam);
+    WNDPROC previous = record->previousProcedure;
+    if (message == WM_NCDESTROY) {
+        GadgetContainerState* s = GadgetContainerGet();
+        if (s && ContainerCurrent(s) == window) {
+            s->currentContainer = nullptr;
+            s->depth = 0;
+        }
+        RemovePropA(window, name);
+        MainHeapFree(record->savedStack);
+        MainHeapFree(record);
+    }
+    if (previous)
+        return CallWindowProcA(previous, window, message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
