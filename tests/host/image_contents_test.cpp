@@ -1,0 +1,221 @@
+// What the image shows the system: the libraries it imports, its icon group
+// and version resource, and no build time anywhere in its headers.
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+#include "image_fixture.h"
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    for (char& c : s) c = char(std::tolower(uint8_t(c)));
+    return s;
+}
+
+// The resource tree: type -> name -> language -> data (file bytes).
+struct ResourceEntry {
+    uint32_t type, id, language;
+    image::Bytes data;
+};
+
+class ResourceTest : public ImageTest {
+protected:
+    std::vector<ResourceEntry> entries;
+    std::vector<uint32_t> stamps;  // TimeDateStamp of every directory
+
+    void SetUp() override
+    {
+        ImageTest::SetUp();
+        auto [rva, size] = Pe().directories.at(2);
+        ASSERT_NE(rva, 0u) << "no resource directory";
+        auto base = Pe().RvaToOffset(rva);
+        ASSERT_TRUE(base);
+        Walk(*base, *base, 0, {});
+    }
+
+private:
+    void Walk(size_t base, size_t dir, int depth, std::vector<uint32_t> path)
+    {
+        stamps.push_back(Pe().U32(dir + 4));
+        size_t count = size_t(Pe().U16(dir + 12)) + Pe().U16(dir + 14);
+        for (size_t i = 0; i < count; ++i) {
+            size_t e = dir + 16 + 8 * i;
+            uint32_t name = Pe().U32(e), target = Pe().U32(e + 4);
+            std::vector<uint32_t> p = path;
+            p.push_back(name & 0x80000000u ? 0xFFFFFFFFu : name);  // named entries: not used by this program
+            if (target & 0x80000000u) {
+                if (depth < 2) Walk(base, base + (target & 0x7FFFFFFFu), depth + 1, p);
+                continue;
+            }
+            size_t leaf = base + target;
+            uint32_t dataRva = Pe().U32(leaf), dataSize = Pe().U32(leaf + 4);
+            if (p.size() == 3) entries.push_back({p[0], p[1], p[2], Pe().Read(Pe().imageBase + dataRva, dataSize)});
+        }
+    }
+
+protected:
+    std::vector<const ResourceEntry*> Of(uint32_t type, uint32_t id) const
+    {
+        std::vector<const ResourceEntry*> out;
+        for (const ResourceEntry& e : entries)
+            if (e.type == type && e.id == id) out.push_back(&e);
+        return out;
+    }
+};
+
+uint16_t Le16(const image::Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+uint32_t Le32(const image::Bytes& b, size_t at) { return uint32_t(Le16(b, at) | Le16(b, at + 2) << 16); }
+
+TEST_F(ImageTest, ImportsOnlyTheSystemLibraries)
+{
+    const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
+                                           "comctl32.dll", "winmm.dll", "msvcrt.dll"};
+    // Ordinary imports (directory 1) and delay-load imports (directory 13).
+    std::vector<std::string> dlls;
+    auto [rva, size] = Pe().directories.at(1);
+    ASSERT_NE(rva, 0u) << "no import directory";
+    for (uint32_t d = rva;; d += 20) {
+        auto o = Pe().RvaToOffset(d);
+        ASSERT_TRUE(o) << "import descriptor outside the file";
+        if (Pe().U32(*o + 12) == 0) break;
+        dlls.push_back(Lower(Pe().CString(Pe().U32(*o + 12))));
+        EXPECT_EQ(Pe().U32(*o + 4), 0u) << dlls.back() << ": bound import with a time stamp";
+    }
+    if (Pe().directories.size() > 13 && Pe().directories[13].first) {
+        for (uint32_t d = Pe().directories[13].first;; d += 32) {
+            auto o = Pe().RvaToOffset(d);
+            ASSERT_TRUE(o);
+            if (Pe().U32(*o + 4) == 0) break;
+            dlls.push_back(Lower(Pe().CString(Pe().U32(*o + 4))));
+        }
+    }
+    EXPECT_NE(std::find(dlls.begin(), dlls.end(), "kernel32.dll"), dlls.end());
+    for (const std::string& d : dlls) EXPECT_TRUE(allowed.count(d)) << "imports " << d;
+}
+
+TEST_F(ImageTest, CarriesNoBuildTime)
+{
+    EXPECT_EQ(Pe().timestamp, 0u) << "link time stamp in the file header";
+    // A debug directory would carry its own time stamp; the image is stripped.
+    ASSERT_GT(Pe().directories.size(), 6u);
+    EXPECT_EQ(Pe().directories[6].first, 0u) << "debug directory present";
+    if (Pe().directories[0].first) {
+        auto o = Pe().RvaToOffset(Pe().directories[0].first);
+        ASSERT_TRUE(o);
+        EXPECT_EQ(Pe().U32(*o + 4), 0u) << "export directory time stamp";
+    }
+}
+
+TEST_F(ResourceTest, ResourceDirectoriesCarryNoBuildTime)
+{
+    for (uint32_t s : stamps) EXPECT_EQ(s, 0u);
+}
+
+TEST_F(ResourceTest, IconGroupOneHoldsThree8BitImages)
+{
+    auto group = Of(14, 1);  // RT_GROUP_ICON, identifier 1
+    ASSERT_EQ(group.size(), 1u) << "icon group 1";
+    const image::Bytes& g = group[0]->data;
+    ASSERT_GE(g.size(), 6u);
+    EXPECT_EQ(Le16(g, 2), 1u) << "icon (not cursor) group";
+    ASSERT_EQ(Le16(g, 4), 3u) << "images in the group";
+    ASSERT_GE(g.size(), 6u + 3 * 14);
+    std::set<int> sizes;
+    for (int i = 0; i < 3; ++i) {
+        size_t e = 6 + 14 * size_t(i);
+        int w = g[e] ? g[e] : 256, h = g[e + 1] ? g[e + 1] : 256;
+        uint16_t bits = Le16(g, e + 6);
+        uint32_t bytes = Le32(g, e + 8);
+        uint16_t id = Le16(g, e + 12);
+        SCOPED_TRACE("image " + std::to_string(i) + " id " + std::to_string(id));
+        EXPECT_EQ(w, h);
+        EXPECT_EQ(bits, 8u);
+        sizes.insert(w);
+        // The image the entry names exists, has that size and is 8 bpp.
+        auto icon = Of(3, id);  // RT_ICON
+        ASSERT_EQ(icon.size(), 1u);
+        const image::Bytes& d = icon[0]->data;
+        EXPECT_EQ(d.size(), bytes);
+        ASSERT_GE(d.size(), 40u);
+        ASSERT_EQ(Le32(d, 0), 40u) << "BITMAPINFOHEADER";
+        EXPECT_EQ(int(Le32(d, 4)), w);
+        EXPECT_EQ(int(Le32(d, 8)), 2 * h) << "colour and mask halves";
+        EXPECT_EQ(Le16(d, 14), 8u) << "bits per pixel of the image itself";
+    }
+    EXPECT_EQ(sizes, (std::set<int>{16, 32, 48}));
+}
+
+// A version block: length, value length, type, key, then value and children,
+// each 32-bit aligned from the start of the resource.
+struct VersionNode {
+    std::string key;
+    image::Bytes value;
+    bool text;
+    std::vector<VersionNode> children;
+};
+
+bool ParseVersion(const image::Bytes& b, size_t at, VersionNode* node, size_t* next)
+{
+    if (at + 6 > b.size()) return false;
+    size_t length = Le16(b, at), valueLength = Le16(b, at + 2);
+    node->text = Le16(b, at + 4) == 1;
+    if (length < 6 || at + length > b.size()) return false;
+    size_t p = at + 6;
+    for (; p + 1 < at + length && Le16(b, p); p += 2) node->key += char(b[p]);
+    p = (p + 2 + 3) & ~size_t(3);
+    size_t valueBytes = node->text ? valueLength * 2 : valueLength;
+    if (p + valueBytes > at + length) valueBytes = p <= at + length ? at + length - p : 0;
+    node->value.assign(b.begin() + long(std::min(p, b.size())), b.begin() + long(std::min(p + valueBytes, b.size())));
+    p = (p + valueBytes + 3) & ~size_t(3);
+    while (p < at + length) {
+        VersionNode child;
+        size_t after = 0;
+        if (!ParseVersion(b, p, &child, &after)) return false;
+        node->children.push_back(child);
+        p = (after + 3) & ~size_t(3);
+    }
+    *next = at + length;
+    return true;
+}
+
+std::string TextValue(const image::Bytes& v)
+{
+    std::string s;
+    for (size_t i = 0; i + 1 < v.size() && Le16(v, i); i += 2) s += char(v[i]);
+    return s;
+}
+
+TEST_F(ResourceTest, VersionSays21AndNamesTheProduct)
+{
+    auto version = Of(16, 1);  // RT_VERSION
+    ASSERT_EQ(version.size(), 1u) << "version resource 1";
+    VersionNode root;
+    size_t end = 0;
+    ASSERT_TRUE(ParseVersion(version[0]->data, 0, &root, &end)) << "malformed version resource";
+    EXPECT_EQ(root.key, "VS_VERSION_INFO");
+    ASSERT_EQ(root.value.size(), 52u) << "fixed file information";
+    EXPECT_EQ(Le32(root.value, 0), 0xFEEF04BDu);
+    struct { const char* what; size_t at; uint32_t expected; } fixed[] = {
+        {"file version, high", 8, 0x00020001}, {"file version, low", 12, 0},
+        {"product version, high", 16, 0x00020001}, {"product version, low", 20, 0},
+    };
+    for (auto& f : fixed) EXPECT_EQ(Le32(root.value, f.at), f.expected) << f.what;
+
+    std::map<std::string, std::string> strings;
+    for (const VersionNode& info : root.children)
+        if (info.key == "StringFileInfo")
+            for (const VersionNode& table : info.children)
+                for (const VersionNode& s : table.children) strings[s.key] = TextValue(s.value);
+    struct { const char* key; const char* value; } expected[] = {
+        {"FileVersion", "2.1"}, {"ProductVersion", "2.1"}, {"ProductName", "Norvane"},
+    };
+    for (auto& e : expected) {
+        ASSERT_TRUE(strings.count(e.key)) << e.key << " missing";
+        EXPECT_EQ(strings[e.key], e.value) << e.key;
+    }
+}
+
+}  // namespace
