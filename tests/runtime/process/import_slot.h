@@ -1,0 +1,33 @@
+// Test seam: replaces a Win32 import of this test program for a while. The
+// runtime is linked statically into the test program, so its calls go through
+// the same import-address slot (__imp_<name>) and the product code path runs
+// unchanged, only the system routine behind it differs.
+#pragma once
+
+#include <windows.h>
+
+// Puts replacement into slot and returns what was there.
+inline void* ImportSlotSwap(void** slot, void* replacement)
+{
+    DWORD protection;
+    VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &protection);
+    void* previous = *slot;
+    *slot = replacement;
+    VirtualProtect(slot, sizeof(void*), protection, &protection);
+    return previous;
+}
+
+// Swaps for the lifetime of the object.
+class ImportSlotScope {
+public:
+    ImportSlotScope(void** slot, void* replacement)
+        : slot_(slot), previous_(ImportSlotSwap(slot, replacement)) {}
+    ~ImportSlotScope() { ImportSlotSwap(slot_, previous_); }
+    ImportSlotScope(const ImportSlotScope&) = delete;
+    ImportSlotScope& operator=(const ImportSlotScope&) = delete;
+    void* previous() const { return previous_; }
+
+private:
+    void** slot_;
+    void* previous_;
+};
