@@ -36,9 +36,13 @@ struct EndStep {
 
 }  // namespace
 
+// The queue lives in per-thread data. Without the per-thread data slot each
+// ThreadDataGet hands out a fresh block, so a queue that does not stay put
+// means the slot is missing and every queued event would be lost.
 static bool EventServiceUp()
 {
-    return PostEventWindow && EventBindings && EventQueueGet();
+    EventQueueState* queue = EventQueueGet();
+    return PostEventWindow && EventBindings && queue && queue == EventQueueGet();
 }
 
 static bool FontServiceUp() { return FontTable != nullptr; }
