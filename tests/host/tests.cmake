@@ -4,3 +4,9 @@
 add_test(NAME host_image_tests
     COMMAND ${NORVANE_HOST_BIN}/host_image_tests
         --image=$<TARGET_FILE:Norvane> --map=$<TARGET_FILE_DIR:Norvane>/Norvane.map)
+
+# The register contract of every atom, the sweep, the cycle and the blocks,
+# run under qemu-i386.
+find_program(NORVANE_QEMU_I386 qemu-i386 REQUIRED)
+add_test(NAME exercise_registers COMMAND ${NORVANE_QEMU_I386} ${NORVANE_HOST_BIN}/register_harness)
+set_tests_properties(exercise_registers PROPERTIES TIMEOUT 300)
