@@ -1,0 +1,48 @@
+// Looks at the running program's control window from another process, as
+// any desktop tool could, and prints what it finds, one fact per line:
+//   window <class> <style> <exstyle> <left> <top> <right> <bottom>
+//   client <width> <height>
+//   screen <width> <height>
+//   property KX_WindowID <value>
+//   child <id> <class> <style> <left> <top> <width> <height> <text>
+// Positions of children are in the window's client coordinates.
+// Exit code 1 when no "Norvane" window exists.
+#include <windows.h>
+#include <stdio.h>
+
+static HWND Main;
+
+static BOOL CALLBACK PrintChild(HWND child, LPARAM)
+{
+    char cls[64] = "", text[128] = "";
+    GetClassNameA(child, cls, sizeof cls);
+    GetWindowTextA(child, text, sizeof text);
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, Main, reinterpret_cast<POINT*>(&r), 2);
+    printf("child %ld %s 0x%08lx %ld %ld %ld %ld %s\n", (long)GetWindowLongPtrA(child, GWLP_ID), cls,
+           (unsigned long)GetWindowLongA(child, GWL_STYLE), r.left, r.top, r.right - r.left, r.bottom - r.top, text);
+    return TRUE;
+}
+
+int main()
+{
+    Main = FindWindowA(nullptr, "Norvane");
+    if (!Main) {
+        printf("no window\n");
+        return 1;
+    }
+    char cls[64] = "";
+    GetClassNameA(Main, cls, sizeof cls);
+    RECT w, c;
+    GetWindowRect(Main, &w);
+    GetClientRect(Main, &c);
+    printf("window %s 0x%08lx 0x%08lx %ld %ld %ld %ld\n", cls, (unsigned long)GetWindowLongA(Main, GWL_STYLE),
+           (unsigned long)GetWindowLongA(Main, GWL_EXSTYLE), w.left, w.top, w.right, w.bottom);
+    printf("client %ld %ld\n", c.right - c.left, c.bottom - c.top);
+    printf("screen %d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    printf("visible %d\n", IsWindowVisible(Main) ? 1 : 0);
+    printf("property KX_WindowID %ld\n", (long)(intptr_t)GetPropA(Main, "KX_WindowID"));
+    EnumChildWindows(Main, PrintChild, 0);
+    return 0;
+}

@@ -1,0 +1,171 @@
+# Shared steps of the end-to-end tests: start the real 64-bit Norvane.exe
+# under Wine on the test display, find its window, drive it with real X
+# input (xdotool), read Wine's relay trace of its own Win32 calls.
+#
+# Usage: . lib.sh BUILD_DIR   (sets WINEPREFIX, DISPLAY, NORVANE, WORK)
+set -u
+E2E_BUILD=$(cd "$1" && pwd)
+export WINEPREFIX=$E2E_BUILD/wine-prefix
+export WINEDEBUG=-all
+export DISPLAY=$(cat "$E2E_BUILD/test-env/display")
+NORVANE=$E2E_BUILD/Norvane.exe
+INSPECT=$E2E_BUILD/tests/e2e/inspect.exe
+WINE=/usr/lib/wine/wine64
+WORK=$(mktemp -d "$E2E_BUILD/e2e.XXXXXX")
+PASSED=0
+FAILED=0
+NORVANE_PID=""
+trap 'e2e_cleanup' EXIT
+
+e2e_cleanup() {
+    [ -n "${KEEP_WORK:-}" ] && { echo "work kept in $WORK"; return; }
+    [ -n "$NORVANE_PID" ] && kill -9 "$NORVANE_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+
+check() {  # check DESCRIPTION COMMAND...
+    local what=$1; shift
+    if "$@"; then PASSED=$((PASSED + 1)); echo "ok   $what"
+    else FAILED=$((FAILED + 1)); echo "FAIL $what"; fi
+}
+
+finish() {
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" -eq 0 ]
+}
+
+# Relay tracing of the program's calls into the system DLLs (see the Wine
+# notes); the settings only matter while WINEDEBUG asks for +relay.
+relay_setup() {
+    $WINE reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /t REG_SZ /d 'Norvane.exe' /f >/dev/null 2>&1
+    $WINE reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+        /d 'kernel32.*;kernelbase.*;user32.*;gdi32.*;winmm.*;comctl32.*' /f >/dev/null 2>&1
+    $WINE reg delete 'HKCU\Software\Wine\Debug' /v RelayExclude /f >/dev/null 2>&1
+    $WINE reg delete 'HKCU\Software\Wine\Debug' /v RelayFromExclude /f >/dev/null 2>&1
+    return 0
+}
+
+# start_norvane [trace]: starts the program in the background.
+start_norvane() {
+    if [ "${1:-}" = trace ]; then
+        WINEDEBUG=+pid,+relay $WINE "$NORVANE" </dev/null >/dev/null 2>"$WORK/trace.raw" &
+    else
+        $WINE "$NORVANE" </dev/null >/dev/null 2>&1 &
+    fi
+    NORVANE_PID=$!
+}
+
+# wait_window [seconds]: sets WID to the X window of "Norvane".
+wait_window() {
+    local limit=$(( ${1:-15} * 10 )) i
+    WID=""
+    for ((i = 0; i < limit; i++)); do
+        WID=$(xdotool search --name '^Norvane$' 2>/dev/null | head -n 1)
+        [ -n "$WID" ] && xdotool getwindowgeometry "$WID" >/dev/null 2>&1 && { sleep 0.3; return 0; }
+        kill -0 "$NORVANE_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+window_gone() {
+    [ -z "$(xdotool search --name '^Norvane$' 2>/dev/null)" ]
+}
+
+# wait_exit SECONDS: sets EXIT_CODE (124 on time-out).
+wait_exit() {
+    local limit=$(( $1 * 10 )) i
+    for ((i = 0; i < limit; i++)); do
+        if ! kill -0 "$NORVANE_PID" 2>/dev/null; then
+            wait "$NORVANE_PID"; EXIT_CODE=$?; NORVANE_PID=""; return 0
+        fi
+        sleep 0.1
+    done
+    EXIT_CODE=124
+}
+
+still_running() { kill -0 "$NORVANE_PID" 2>/dev/null; }
+
+stop_norvane() {
+    [ -n "$NORVANE_PID" ] && kill -9 "$NORVANE_PID" 2>/dev/null
+    wait "$NORVANE_PID" 2>/dev/null
+    NORVANE_PID=""
+}
+
+# Client point (x, y) of the control window → click there with the real pointer.
+# Without a window manager Wine draws the frame itself; the client area of a
+# captioned tool window starts at (3, 19) inside the X window.
+CLIENT_X=3
+CLIENT_Y=19
+click_client() {
+    xdotool mousemove --window "$WID" $((CLIENT_X + $1)) $((CLIENT_Y + $2)) click 1
+}
+click_run() { click_client 148 50; }
+click_repeat() { click_client 148 120; }
+click_exit() { click_client 255 172; }
+
+keys() {
+    local k
+    xdotool windowfocus "$WID" 2>/dev/null; sleep 0.3
+    for k in "$@"; do xdotool key "$k"; sleep 0.25; done
+}
+
+close_request_alt_f4() { keys alt+F4; }
+
+# A WM_DELETE_WINDOW client message, as a window manager's close button sends.
+close_request_wm_delete() {
+    python3 - "$WID" <<'PY'
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+d = x.XOpenDisplay(None)
+wid = int(sys.argv[1])
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+proto = x.XInternAtom(d, b"WM_PROTOCOLS", 0)
+delete = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
+class Ev(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("l", ctypes.c_long * 5), ("pad", ctypes.c_char * 96)]
+ev = Ev(); ev.type = 33; ev.window = wid; ev.message_type = proto; ev.format = 32
+ev.l[0] = delete; ev.l[1] = 0
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+x.XSendEvent(d, wid, 0, 0, ctypes.byref(ev))
+x.XFlush.argtypes = [ctypes.c_void_p]; x.XFlush(d)
+PY
+}
+
+# The relay trace of the program's own process (helper processes write to the
+# same stream: keep the process with the most calls), calls only, DLL names
+# in upper case: "KERNEL32.Sleep(...)". trace_main_calls keeps the main
+# thread's (the first thread to call) and drops the workers'.
+trace_lines() {
+    local pid
+    pid=$(grep -ao '^[0-9a-f]*:[0-9a-f]*:Call' "$WORK/trace.raw" | cut -d: -f1 | sort | uniq -c | sort -rn | awk 'NR==1{print $2}')
+    grep -a "^$pid:[0-9a-f]*:Call " "$WORK/trace.raw"
+}
+trace_tidy() {
+    sed 's/^[0-9a-f]*:[0-9a-f]*:Call //; s/ ret=[0-9a-f]*$//' | awk -F. '{ $1 = toupper($1); print }' OFS=.
+}
+trace_calls() { trace_lines | trace_tidy; }
+trace_main_calls() {
+    local main
+    main=$(trace_lines | head -n 1 | cut -d: -f2)
+    trace_lines | grep -a "^[0-9a-f]*:$main:" | trace_tidy
+}
+
+# Processes of this Wine prefix still running Norvane.exe (other test runs
+# on the machine use other prefixes).
+norvane_processes() {
+    local pid
+    for pid in $(pgrep -f 'Norvane\.exe'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+    return 0
+}
+
+no_norvane_process_left() {
+    sleep 0.3
+    [ -z "$(norvane_processes)" ]
+}
