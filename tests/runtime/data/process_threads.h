@@ -1,0 +1,52 @@
+// Test helpers around threads of this process: how many there are (so that
+// watcher threads can be seen to start and to end), and a poll with a limit.
+#pragma once
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <functional>
+
+inline int ProcessThreadCount()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// True as soon as done() holds; false after about limitMs.
+inline bool PollUntil(const std::function<bool()>& done, DWORD limitMs = 20000)
+{
+    for (DWORD waited = 0; waited < limitMs; waited += 5) {
+        if (done())
+            return true;
+        Sleep(5);
+    }
+    return done();
+}
+
+// Waits until the process has exactly count threads; false if it never does.
+inline bool WaitForThreadCount(int count)
+{
+    return PollUntil([count] { return ProcessThreadCount() == count; });
+}
+
+inline size_t HeapBusyBlocks(HANDLE heap)
+{
+    size_t busy = 0;
+    PROCESS_HEAP_ENTRY entry = {};
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+            ++busy;
+    HeapUnlock(heap);
+    return busy;
+}
