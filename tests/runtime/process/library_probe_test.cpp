@@ -112,14 +112,4 @@ TEST(LibraryProbe, KeepsTheImagingLibraryUntilReleased)
     FreeLibrary(held);
 }
 
-TEST(LibraryProbe, SystemSourcesAnswerInTheirForms)
-{
-    uint32_t version = SystemVisualStyles.commonControlsVersion();
-    EXPECT_NE(version, COMMON_CONTROLS_UNKNOWN);
-    EXPECT_GE(version >> 16, 5u);
-    EXPECT_LT(version & 0xFFFF, 100u) << "minor version, not a build number";
-    int32_t themed = SystemVisualStyles.applicationThemed();
-    EXPECT_TRUE(themed == 0 || themed == 1);
-}
-
 }  // namespace
