@@ -14,6 +14,8 @@ protected:
         WindowServicesStart();
         window = (HWND)WindowOpen(WINDOW_MAIN, 0, 0, 300, 200, "Norvane", 5);
         ASSERT_NE(window, nullptr);
+        EventPump();
+        EventQueueTakeAll();
     }
     void TearDown() override
     {
@@ -89,7 +91,7 @@ TEST_F(ButtonTest, AButtonUnderATakenNumberReplacesTheOldOne)
     auto* record = static_cast<GadgetRecord*>(ObjectGet(GadgetTable, 8));
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->window, second);
-    EXPECT_TRUE(EventQueueList().empty()) << "the old button's click outlived it";
+    EXPECT_TRUE(EventQueueClicks().empty()) << "the old button's click outlived it";
 }
 
 struct RefusedCase {

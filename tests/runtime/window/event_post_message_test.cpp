@@ -96,7 +96,7 @@ TEST_F(PostEventWindowTest, BogusBlocksFromAnotherThreadAreDropped)
                             (LPARAM)lookAlike, (LPARAM)lookAlike + 4, (LPARAM)&copy,
                             (LPARAM)GetModuleHandleA(nullptr), real.lParam};
     for (LPARAM lParam : bogus)
-        for (WPARAM wParam : {(WPARAM)0, (WPARAM)1, real.wParam, live.wParam})
+        for (WPARAM wParam : {(WPARAM)0, (WPARAM)1, real.wParam, ~live.wParam})
             posts.push_back({PostEventMessage, wParam, lParam});
     posts.push_back({PostEventMessage, live.wParam + 1, live.lParam});
     posts.push_back({WM_CLOSE, 0, 0});

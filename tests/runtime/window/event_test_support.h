@@ -31,6 +31,17 @@ inline std::vector<EventTuple> EventQueueList()
     return list;
 }
 
+// The queued EVT_GADGET events only: destroying or moving a control also
+// queues the parent's erase and move events.
+inline std::vector<EventTuple> EventQueueClicks()
+{
+    std::vector<EventTuple> clicks;
+    for (const EventTuple& e : EventQueueList())
+        if (std::get<0>(e) == EVT_GADGET)
+            clicks.push_back(e);
+    return clicks;
+}
+
 // Takes every queued event through EventNext.
 inline std::vector<EventTuple> EventQueueTakeAll()
 {

@@ -54,7 +54,7 @@ TEST_F(GadgetTest, DestroyReleasesNumberPropertyAndQueuedClicks)
     EXPECT_FALSE(Watch.recordAlive);
     EXPECT_EQ(Watch.queuedClicksOf4, 0u);
     std::vector<EventTuple> expected = {{EVT_GADGET, 16, 2, 0}};
-    EXPECT_EQ(EventQueueList(), expected);
+    EXPECT_EQ(EventQueueClicks(), expected);
     EXPECT_EQ(GadgetFree(4), 0) << "a freed number is no gadget";
 }
 
@@ -136,7 +136,7 @@ TEST_F(GadgetTest, FreeingAGadgetWhoseControlIsGoneReleasesTheNumber)
     EventPost(EVT_GADGET, 16, 2, 0);
     EXPECT_EQ(GadgetFree(16), 0);
     EXPECT_EQ(ObjectGet(GadgetTable, 16), nullptr);
-    EXPECT_TRUE(EventQueueList().empty());
+    EXPECT_TRUE(EventQueueClicks().empty());
 }
 
 std::string ContainerPropertyName()

@@ -98,14 +98,50 @@ TEST_F(KeyboardTest, NoActiveWindowMovesNothing)
     EXPECT_EQ(GetFocus(), before);
 }
 
-TEST_F(KeyboardTest, CuesAreShownAndHidden)
+// A window that answers WM_QUERYUISTATE with a chosen state and records the
+// WM_CHANGEUISTATE it receives.
+LRESULT CuesState;
+std::vector<WPARAM> CuesChanges;
+LRESULT CALLBACK CuesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    KeyboardCues(window, false);
-    EXPECT_EQ(SendMessageA(window, WM_QUERYUISTATE, 0, 0) & 3, 3);
-    KeyboardCues(window, true);
-    EXPECT_EQ(SendMessageA(window, WM_QUERYUISTATE, 0, 0) & 3, 0);
-    KeyboardCues(window, true);
-    EXPECT_EQ(SendMessageA(window, WM_QUERYUISTATE, 0, 0) & 3, 0);
+    if (message == WM_QUERYUISTATE)
+        return CuesState;
+    if (message == WM_CHANGEUISTATE) {
+        CuesChanges.push_back(wParam);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST(KeyboardCuesTest, ChangesOnlyWhatIsNotAlreadySo)
+{
+    WNDCLASSA cls = {};
+    cls.lpfnWndProc = CuesProc;
+    cls.lpszClassName = "KeyboardCuesProbe";
+    RegisterClassA(&cls);
+    HWND probe = CreateWindowExA(0, "KeyboardCuesProbe", "", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr);
+    ASSERT_NE(probe, nullptr);
+    struct Case {
+        bool show;
+        LRESULT state;     // UISF_HIDEFOCUS 1, UISF_HIDEACCEL 2
+        WPARAM expected;   // 0: nothing sent
+    };
+    const Case cases[] = {
+        {true, 0, 0},        {true, 1, 0x30002},  {true, 2, 0x30002},  {true, 3, 0x30002},
+        {false, 0, 0x30001}, {false, 1, 0x30001}, {false, 2, 0x30001}, {false, 3, 0},
+        {true, 4, 0},        {false, 7, 0},
+    };
+    for (const Case& c : cases) {
+        CuesState = c.state;
+        CuesChanges.clear();
+        KeyboardCues(probe, c.show);
+        std::vector<WPARAM> expected;
+        if (c.expected)
+            expected.push_back(c.expected);
+        EXPECT_EQ(CuesChanges, expected) << (c.show ? "show" : "hide") << " with state " << c.state;
+    }
+    DestroyWindow(probe);
 }
 
 TEST_F(KeyboardTest, AcceleratorsAreThoseOfTheActiveNumberedWindow)
