@@ -10,6 +10,7 @@
 
 #include "runtime/data/thread_data.h"
 #include "runtime/process/globals.h"
+#include "tests/runtime/data/main_heap_limit.h"
 #include "tests/runtime/data/process_threads.h"
 
 namespace {
@@ -61,27 +62,6 @@ void* GetOnNewThread(uint32_t offset)
     return call.result;
 }
 
-// MainHeap replaced by a full heap that cannot grow, while alive.
-class FullMainHeap {
-public:
-    FullMainHeap() : saved_(MainHeap), heap_(HeapCreate(0, 0x10000, 0x10000))
-    {
-        for (size_t size : {4096u, 256u, 16u, 1u})
-            while (HeapAlloc(heap_, 0, size)) {
-            }
-        MainHeap = heap_;
-    }
-    ~FullMainHeap()
-    {
-        MainHeap = saved_;
-        HeapDestroy(heap_);
-    }
-
-private:
-    HANDLE saved_;
-    HANDLE heap_;
-};
-
 struct Registration {
     uint32_t size;
     uint32_t expectedOffset;
@@ -121,7 +101,8 @@ TEST(ThreadDataFresh, OffsetsGrowthAndFallback)
     void* fallback;
     void* again;
     {
-        FullMainHeap full;
+        MainHeapLimit limit;
+        limit.Exhaust();
         fallback = GetOnNewThread(0);
         again = GetOnNewThread(0);
     }
@@ -144,7 +125,8 @@ TEST(ThreadDataFresh, OffsetsGrowthAndFallback)
     // Segments beyond the fallback's size: a thread without memory gets null.
     ThreadDataRegister(THREAD_DATA_FALLBACK_SIZE, nullptr, nullptr);
     {
-        FullMainHeap full;
+        MainHeapLimit limit;
+        limit.Exhaust();
         EXPECT_EQ(GetOnNewThread(0), nullptr);
     }
 }

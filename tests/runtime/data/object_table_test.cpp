@@ -3,7 +3,6 @@
 // and a random differential run against a reference model.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -12,6 +11,8 @@
 
 #include "runtime/data/object_table.h"
 #include "runtime/process/globals.h"
+#include "tests/runtime/data/main_heap_limit.h"
+#include "tests/runtime/data/process_threads.h"
 
 namespace {
 
@@ -60,18 +61,6 @@ TestRecord* Live(ObjectTable* table, ObjectNumber number, uintptr_t handle = 0x1
     return record;
 }
 
-size_t BusyBlocks(HANDLE heap)
-{
-    size_t busy = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-            ++busy;
-    HeapUnlock(heap);
-    return busy;
-}
-
 size_t DynamicCount(const ObjectTable* table)
 {
     size_t count = 0;
@@ -79,48 +68,6 @@ size_t DynamicCount(const ObjectTable* table)
         ++count;
     return count;
 }
-
-// While alive, MainHeap is a small heap that cannot grow. Fill() uses up
-// its room, leaving a hole for one block of up to holeSize bytes if asked;
-// Unfill() gives the room back. Blocks of the real main heap must not reach
-// the operations meanwhile, so tables under test are made inside it.
-class LimitedMainHeap {
-public:
-    LimitedMainHeap() : saved_(MainHeap), heap_(HeapCreate(0, 0x20000, 0x20000)) { MainHeap = heap_; }
-    ~LimitedMainHeap()
-    {
-        MainHeap = saved_;
-        HeapDestroy(heap_);
-    }
-    void Fill(size_t holeSize = 0)
-    {
-        for (size_t size : {4096u, 256u})
-            Take(size);
-        Take(holeSize ? holeSize : 16);
-        void* hole = holeSize ? fillers_.back() : nullptr;
-        Take(1);
-        if (hole) {
-            HeapFree(heap_, 0, hole);
-            fillers_.erase(std::find(fillers_.begin(), fillers_.end(), hole));
-        }
-    }
-    void Unfill()
-    {
-        for (void* block : fillers_)
-            HeapFree(heap_, 0, block);
-        fillers_.clear();
-    }
-
-private:
-    void Take(size_t size)
-    {
-        while (void* block = HeapAlloc(heap_, 0, size))
-            fillers_.push_back(block);
-    }
-    HANDLE saved_;
-    HANDLE heap_;
-    std::vector<void*> fillers_;
-};
 
 TEST(ObjectTable, FreshTableHasEmptySlotsAndNewRecordsAreDeadUntilMarked)
 {
@@ -183,7 +130,7 @@ TEST(ObjectTable, NumbersThatAreNeitherStaticNorAnyAreRefused)
     const ObjectNumber refused[] = {-2, -100, INTPTR_MIN, OBJECT_NUMBER_LIMIT, 0x7fffffff, INTPTR_MAX};
     ObjectTable* table = MakeTable(16);
     TestRecord* two = Live(table, 2);
-    size_t busy = BusyBlocks(MainHeap);
+    size_t busy = HeapBusyBlocks(MainHeap);
     for (ObjectNumber number : refused) {
         SCOPED_TRACE(number);
         EXPECT_EQ(ObjectAllocate(table, number), nullptr);
@@ -192,7 +139,7 @@ TEST(ObjectTable, NumbersThatAreNeitherStaticNorAnyAreRefused)
         EXPECT_EQ(table->capacity, 16u);
         EXPECT_EQ(table->dynamicRecords, nullptr);
     }
-    EXPECT_EQ(BusyBlocks(MainHeap), busy);
+    EXPECT_EQ(HeapBusyBlocks(MainHeap), busy);
     EXPECT_EQ(ObjectGet(table, 2), two);
     EXPECT_TRUE(Calls.empty());
 }
@@ -210,29 +157,18 @@ TEST(ObjectTable, AllocatingALiveNumberReleasesItFirstAndReusesTheRecord)
     EXPECT_EQ(ObjectGet(windows, 2), nullptr);
 }
 
-TEST(ObjectTable, WithoutACallbackTheLiveRecordIsReturnedAsItWas)
-{
-    ObjectTable* table = MakeTable(16, nullptr);
-    TestRecord* record = Live(table, 5, 0x55);
-    EXPECT_EQ(ObjectAllocate(table, 5), record);
-    EXPECT_EQ(record->handle, 0x55u);
-
-    ObjectReleaseAll(table);  // nothing to call: nothing happens
-    EXPECT_EQ(ObjectGet(table, 5), record);
-}
-
 TEST(ObjectTable, ReleasingAStaticNumberKeepsItsRecordForReuse)
 {
     ObjectTable* windows = MakeTable(16);
     TestRecord* record = Live(windows, 2);
     record->payload[0] = 7;
-    size_t busy = BusyBlocks(MainHeap);
+    size_t busy = HeapBusyBlocks(MainHeap);
 
     ObjectRelease(windows, 2);
     EXPECT_EQ(ObjectGet(windows, 2), nullptr);
     EXPECT_EQ(windows->slots[2], record);
     EXPECT_TRUE(AllZero(record, sizeof(TestRecord)));
-    EXPECT_EQ(BusyBlocks(MainHeap), busy);
+    EXPECT_EQ(HeapBusyBlocks(MainHeap), busy);
 
     EXPECT_EQ(ObjectAllocate(windows, 2), record);
     ObjectRelease(windows, 3);  // empty slot: nothing
@@ -242,7 +178,7 @@ TEST(ObjectTable, ReleasingAStaticNumberKeepsItsRecordForReuse)
 TEST(ObjectTable, DynamicRecordsAreDistinctAndReleasedOneByOne)
 {
     ObjectTable* fonts = MakeTable(16);
-    size_t busy = BusyBlocks(MainHeap);
+    size_t busy = HeapBusyBlocks(MainHeap);
     TestRecord* first = Live(fonts, ANY_NUMBER, 1);
     TestRecord* second = Live(fonts, ANY_NUMBER, 2);
     ASSERT_NE(first, nullptr);
@@ -259,14 +195,14 @@ TEST(ObjectTable, DynamicRecordsAreDistinctAndReleasedOneByOne)
         ObjectRelease(fonts, stranger);
         EXPECT_EQ(ObjectGet(fonts, stranger), nullptr) << stranger;
     }
-    EXPECT_EQ(BusyBlocks(MainHeap), busy + 2);
+    EXPECT_EQ(HeapBusyBlocks(MainHeap), busy + 2);
 
     ObjectRelease(fonts, firstNumber);
     EXPECT_EQ(ObjectGet(fonts, firstNumber), nullptr);
     EXPECT_EQ(ObjectGet(fonts, secondNumber), second);
-    EXPECT_EQ(BusyBlocks(MainHeap), busy + 1);
+    EXPECT_EQ(HeapBusyBlocks(MainHeap), busy + 1);
     ObjectRelease(fonts, firstNumber);  // twice: no longer issued, nothing happens
-    EXPECT_EQ(BusyBlocks(MainHeap), busy + 1);
+    EXPECT_EQ(HeapBusyBlocks(MainHeap), busy + 1);
     EXPECT_EQ(DynamicCount(fonts), 1u);
 }
 
@@ -294,17 +230,16 @@ TEST(ObjectTable, ReleaseAllVisitsStaticNumbersAscendingThenDynamicOldestFirst)
     Calls.clear();
     ObjectReleaseAll(table);
     EXPECT_EQ(Calls, std::vector<ObjectNumber>{(ObjectNumber)dead});
-}
 
-TEST(ObjectTable, ReleaseAllThroughTheServiceFreeWithAnyNumber)
-{
-    ObjectTable* table = MakeTable(4);
-    Live(table, 1);
-    TestRecord* dynamic = Live(table, ANY_NUMBER);
-    ReleasePattern(ANY_NUMBER);
-    std::vector<ObjectNumber> expected = {ANY_NUMBER, 1, (ObjectNumber)dynamic};
-    EXPECT_EQ(Calls, expected);
-    EXPECT_EQ(table->dynamicRecords, nullptr);
+    // Without a release routine there is nothing to call: nothing happens,
+    // and a live number is reused as it was.
+    table->release = nullptr;
+    Calls.clear();
+    TestRecord* eight = Live(table, 8, 0x88);
+    ObjectReleaseAll(table);
+    EXPECT_EQ(ObjectAllocate(table, 8), eight);
+    EXPECT_EQ(ObjectGet(table, 8), eight);
+    EXPECT_TRUE(Calls.empty());
 }
 
 // Frees the record it is given and also the next newer one, which the
@@ -349,45 +284,46 @@ TEST(ObjectTable, ReleaseAllSurvivesCallbacksThatFreeDynamicRecords)
     EXPECT_EQ(table->dynamicRecords, nullptr);
 }
 
+struct NoMemoryCase {
+    const char* what;
+    ObjectNumber number;
+    bool recordFits;  // room for the record, none for a bigger slot array
+};
+
+const NoMemoryCase NO_MEMORY_CASES[] = {
+    {"dynamic record", ANY_NUMBER, false},
+    {"record in an existing slot", 5, false},
+    {"record past the slots", 40, false},
+    {"record fits, the slot array cannot grow", 5000, true},
+};
+
 TEST(ObjectTable, WithoutMemoryAllocationFailsAndTheTableStaysAsItWas)
 {
-    LimitedMainHeap limited;
-    ObjectTable* table = MakeTable(16);
-    TestRecord* two = Live(table, 2);
-    TestRecord* dynamic = Live(table, ANY_NUMBER);
-    void** slots = table->slots;
-
-    struct Case {
-        const char* what;
-        ObjectNumber number;
-        size_t hole;  // room left for one block of this size
-    } cases[] = {
-        {"dynamic record", ANY_NUMBER, 0},
-        {"record in an existing slot", 5, 0},
-        {"record past the slots", 40, 0},
-        {"record fits, the slot array cannot grow", 5000, sizeof(TestRecord)},
-    };
-    for (const Case& c : cases) {
+    for (const NoMemoryCase& c : NO_MEMORY_CASES) {
         SCOPED_TRACE(c.what);
-        limited.Fill(c.hole);
-        size_t busy = BusyBlocks(MainHeap);
+        MainHeapLimit limit;
+        ObjectTable* table = MakeTable(16);
+        TestRecord* two = Live(table, 2);
+        TestRecord* dynamic = Live(table, ANY_NUMBER);
+        void** slots = table->slots;
+        void* hole = c.recordFits ? HeapAlloc(MainHeap, 0, sizeof(TestRecord)) : nullptr;
+        limit.Exhaust();
+        HeapFree(MainHeap, 0, hole);
+        size_t busy = HeapBusyBlocks(MainHeap);
+
         EXPECT_EQ(ObjectAllocate(table, c.number), nullptr);
-        EXPECT_EQ(BusyBlocks(MainHeap), busy) << "nothing left allocated";
-        limited.Unfill();
+        EXPECT_EQ(HeapBusyBlocks(MainHeap), busy) << "nothing left allocated";
         EXPECT_EQ(table->capacity, 16u);
         EXPECT_EQ(table->slots, slots);
         for (uint32_t i = 0; i < 16; ++i)
             EXPECT_EQ(table->slots[i], i == 2 ? two : nullptr) << "slot " << i;
         ASSERT_EQ(DynamicCount(table), 1u);
         EXPECT_EQ(ListPayloadOf(table->dynamicRecords), dynamic);
+        EXPECT_EQ(ObjectAllocate(table, 2), two) << "a live number needs no memory";
+        if (c.recordFits) {
+            EXPECT_NE(HeapAlloc(MainHeap, 0, sizeof(TestRecord)), nullptr) << "the hole was usable";
+        }
     }
-    // A live number needs no memory to be reused.
-    limited.Fill();
-    EXPECT_EQ(ObjectAllocate(table, 2), two);
-    limited.Unfill();
-    // The hole really was usable: the same request succeeds with room.
-    EXPECT_NE(ObjectAllocate(table, 5000), nullptr);
-    EXPECT_EQ(table->capacity, 5016u);
 }
 
 // The reference model: what the table should hold.

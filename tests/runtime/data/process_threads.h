@@ -1,5 +1,6 @@
-// Test helpers around threads of this process: how many there are (so that
-// watcher threads can be seen to start and to end), and a poll with a limit.
+// Test helpers that look at the process from outside the code under test:
+// how many threads it has (so that watcher threads can be seen to start and
+// to end), a poll with a limit, and how many blocks a heap holds.
 #pragma once
 
 #include <windows.h>
