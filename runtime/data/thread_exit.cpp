@@ -72,7 +72,7 @@ static DWORD WINAPI WatcherRun(void* parameter)
         DWORD result = WaitForMultipleObjects(count, waitSet, FALSE, INFINITE);
         if (result == WAIT_OBJECT_0)
             continue;  // a new thread was added
-        if (result <= WAIT_OBJECT_0 || result >= WAIT_OBJECT_0 + count) {
+        if (result >= WAIT_OBJECT_0 + count) {
             Sleep(1);  // cannot happen with handles of our own; do not spin
             continue;
         }
