@@ -73,6 +73,8 @@ static void ThreadRemoveEnded()
 
 int32_t ThreadCreate(LPTHREAD_START_ROUTINE routine, intptr_t parameter)
 {
+    if (!routine)
+        return 0;
     DWORD identifier;
     HANDLE handle = CreateThread(nullptr, 4096, routine, (LPVOID)parameter, 0, &identifier);
     if (!handle)

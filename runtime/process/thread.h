@@ -37,7 +37,9 @@ void ThreadServiceInit();
 // Starts routine(parameter) at once (stack commitment 4096 bytes) and returns
 // its number. 0 when CreateThread fails, and also when the record cannot be
 // allocated: that thread then runs to its end unobserved, its handle closed at
-// once. Neither kind of failure uses up a number or changes the list.
+// once. A null routine (a name the symbol table did not know) also gives 0
+// and starts nothing: a thread at address 0 would take the process down.
+// None of these failures uses up a number or changes the list.
 int32_t ThreadCreate(LPTHREAD_START_ROUTINE routine, intptr_t parameter);
 
 // The handle of a listed, still running thread, else null. Removes nothing.

@@ -126,6 +126,15 @@ TEST(ThreadNumbers, FirstIsOneAndFailedCreationsUseNoNumber)
     }
 
     {
+        SCOPED_TRACE("no routine: a name the symbol table did not know");
+        ImportSlotScope hook(&__imp_CreateThread, (void*)RecordingCreateThread);
+        const int calls = LastCall.count;
+        EXPECT_EQ(ThreadCreate(nullptr, 1), 0);
+        EXPECT_EQ(LastCall.count, calls) << "no thread may start at address 0";
+        EXPECT_EQ(NextThreadNumber, 2);
+    }
+
+    {
         SCOPED_TRACE("next success");
         EXPECT_EQ(ThreadCreate(RoutineWaitForEvent, (intptr_t)go), 2);
         EXPECT_EQ(ListedNumbers(), (std::vector<int32_t>{2, 1}));
