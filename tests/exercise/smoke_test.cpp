@@ -1,9 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "exercise/blocks.h"
-
-TEST(ExerciseSmoke, ShortBlockRunsAndReturns)
-{
-    ShortBlock();
-    SUCCEED();
-}
