@@ -73,11 +73,20 @@ static void* StaticAllocate(ObjectTable* table, ObjectNumber number)
 
 ObjectTable* ObjectTableCreate(uint32_t recordSize, uint32_t growthStep, ReleaseCallback release)
 {
+    // Start-up checks the result: without memory there is no table at all,
+    // rather than a half-made one written through a null pointer.
     auto* table = static_cast<ObjectTable*>(MainHeapAlloc(sizeof(ObjectTable)));
+    if (!table)
+        return nullptr;
+    void** slots = static_cast<void**>(MainHeapAlloc((size_t)growthStep * sizeof(void*)));
+    if (!slots && growthStep != 0) {
+        MainHeapFree(table);
+        return nullptr;
+    }
     table->recordSize = recordSize;
     table->growthStep = growthStep;
     table->capacity = growthStep;
-    table->slots = static_cast<void**>(MainHeapAlloc((size_t)growthStep * sizeof(void*)));
+    table->slots = slots;
     table->release = release;
     InitializeCriticalSection(&table->lock);
     return table;

@@ -42,8 +42,8 @@ static_assert(offsetof(ObjectTable, iterationCursor) == 28);
 static_assert(offsetof(ObjectTable, lock) == 32);
 #endif
 
-// Made once during start-up with growthStep empty slots; no failure path,
-// never destroyed.
+// Made once during start-up with growthStep empty slots; never destroyed.
+// Null when the main heap has no room for it (start-up then gives up).
 ObjectTable* ObjectTableCreate(uint32_t recordSize, uint32_t growthStep, ReleaseCallback release);
 
 // The record for number, zero-filled when new:

@@ -326,6 +326,13 @@ TEST(ObjectTable, WithoutMemoryAllocationFailsAndTheTableStaysAsItWas)
     }
 }
 
+TEST(ObjectTable, CreationWithoutMemoryGivesNoTable)
+{
+    MainHeapLimit limit;
+    limit.Exhaust();
+    EXPECT_EQ(ObjectTableCreate(sizeof(TestRecord), 16, nullptr), nullptr);
+}
+
 // The reference model: what the table should hold.
 struct Model {
     uint32_t growthStep;
