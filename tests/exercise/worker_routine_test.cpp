@@ -30,7 +30,19 @@ uint64_t WorkerRspBefore, WorkerRspAfter;
 uint64_t PauseEntryRsp;
 uint32_t PauseArgument;
 uint32_t PauseCalls;
-void CallWorker(uint64_t argument);
+// Calls routine(argument) with every callee-saved register seeded.
+void CallSeeded(uint64_t (*routine)(uint64_t), uint64_t argument);
+
+// The statement forms in ordinary compiled functions (statement_forms.cpp).
+uint64_t FormFullBlock4(uint64_t);
+uint64_t FormRepeatBlock(uint64_t);
+uint64_t FormShortBlock(uint64_t);
+uint64_t FormCycle(uint64_t);
+uint64_t FormAtoms(uint64_t);
+uint64_t FormReference(uint64_t);
+uint64_t FormLiveAcrossShortBlock(uint64_t);
+uint64_t FormLiveAcrossFullBlock(uint64_t);
+uint64_t FormLiveAcrossAtoms(uint64_t);
 }
 
 // The stand-in Pause: records its argument and entry rsp, then behaves like
@@ -51,12 +63,14 @@ asm(".text\n"
     "ret\n"
     ".att_syntax prefix\n");
 
-// CallWorker(argument): seeds, calls WorkerRoutine(argument) with 32 bytes of
-// shadow space on a 16-byte aligned stack, saves what came back.
+// CallSeeded(routine, argument): seeds, calls routine(argument) with 32
+// bytes of shadow space on a 16-byte aligned stack, saves what came back.
 asm(".text\n"
-    ".globl CallWorker\n"
-    "CallWorker:\n"
+    ".globl CallSeeded\n"
+    "CallSeeded:\n"
     ".intel_syntax noprefix\n"
+    "mov rax, rcx\n"
+    "mov rcx, rdx\n"
     "push rbx\n push rbp\n push rdi\n push rsi\n push r12\n push r13\n push r14\n push r15\n"
     "movdqu xmmword ptr [rip + WorkerHostXmm + 0], xmm6\n"
     "movdqu xmmword ptr [rip + WorkerHostXmm + 16], xmm7\n"
@@ -89,7 +103,7 @@ asm(".text\n"
     // Entry rsp is 8 mod 16; eight pushes keep it so; 40 more make it 0.
     "sub rsp, 40\n"
     "mov qword ptr [rip + WorkerRspBefore], rsp\n"
-    "call WorkerRoutine\n"
+    "call rax\n"
     "mov qword ptr [rip + WorkerRspAfter], rsp\n"
     "mov qword ptr [rip + WorkerResult], rax\n"
     "mov qword ptr [rip + WorkerAfter + 0], rbx\n"
@@ -146,7 +160,7 @@ TEST(PortWorkerRoutine, ReturnsZeroAndPreservesTheCalleeSavedRegistersForAnyArgu
         SeedWorker();
         WorkerPauseMs = c.pauseMs;
         PauseCalls = 0;
-        CallWorker(c.argument);
+        CallSeeded(reinterpret_cast<uint64_t (*)(uint64_t)>(reinterpret_cast<void*>(&WorkerRoutine)), c.argument);
 
         EXPECT_EQ(uint32_t(WorkerResult), 0u) << "thread exit code";
         EXPECT_EQ(WorkerRspAfter, WorkerRspBefore) << "rsp";
@@ -165,6 +179,35 @@ TEST(PortWorkerRoutine, ReturnsZeroAndPreservesTheCalleeSavedRegistersForAnyArgu
             EXPECT_EQ(std::memcmp(&WorkerAfterFx[160 + 16 * k], zero, 16), 0) << "xmm" << k << " after the last block";
         }
         EXPECT_EQ(WorkerAfterFx[4], 0) << "x87 tag word: MMX state left by emms";
+    }
+}
+
+// The clobber list of the statement forms makes the compiler save rbx and
+// xmm6/xmm7 around them and keep no value in what they clear.
+TEST(PortStatementForms, PreserveTheCalleeSavedRegistersAndLiveValues)
+{
+    struct { const char* name; uint64_t (*form)(uint64_t); bool live; } forms[] = {
+        {"FullBlock(4)", FormFullBlock4, false},
+        {"RepeatBlock", FormRepeatBlock, false},
+        {"ShortBlock", FormShortBlock, false},
+        {"ExerciseCycle", FormCycle, false},
+        {"every atom", FormAtoms, false},
+        {"values across ShortBlock", FormLiveAcrossShortBlock, true},
+        {"values across FullBlock(4)", FormLiveAcrossFullBlock, true},
+        {"values across atoms", FormLiveAcrossAtoms, true},
+    };
+    const uint64_t argument = 0x0123456789ull;
+    for (auto& f : forms) {
+        SCOPED_TRACE(f.name);
+        SeedWorker();
+        CallSeeded(f.form, argument);
+        EXPECT_EQ(WorkerRspAfter, WorkerRspBefore) << "rsp";
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(WorkerAfter[i], WorkerSeed[i]) << SAVED_NAMES[i];
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(std::memcmp(&WorkerAfterXmm[16 * i], &WorkerSeedXmm[16 * i], 16), 0) << "xmm" << i + 6;
+        if (f.live) {
+            EXPECT_EQ(WorkerResult, FormReference(argument));
+        }
     }
 }
 

@@ -168,6 +168,49 @@ HARNESS_CASE(CaseRepeatBlock, ATOM_REPEAT_BLOCK)
 HARNESS_CASE(CaseShortBlock, ATOM_SHORT_BLOCK)
 HARNESS_CASE(CasePauseGuard, ATOM_PAUSE_GUARD)
 
+// The statement forms compiled as ordinary functions (statement_forms.cpp)
+// and a caller that seeds the cdecl callee-saved registers around them.
+extern "C" {
+uintptr_t FormFullBlock4(uintptr_t);
+uintptr_t FormRepeatBlock(uintptr_t);
+uintptr_t FormShortBlock(uintptr_t);
+uintptr_t FormCycle(uintptr_t);
+uintptr_t FormAtoms(uintptr_t);
+uintptr_t FormReference(uintptr_t);
+uintptr_t FormLiveAcrossShortBlock(uintptr_t);
+uintptr_t FormLiveAcrossFullBlock(uintptr_t);
+uintptr_t FormLiveAcrossAtoms(uintptr_t);
+uint32_t CallSeed[4];   // ebx esi edi ebp
+uint32_t CallAfter[4];
+uint32_t CallEspBefore, CallEspAfter, CallResult;
+uintptr_t CallSeeded(uintptr_t (*form)(uintptr_t), uintptr_t argument);
+}
+
+asm(".text\n"
+    ".globl CallSeeded\n"
+    "CallSeeded:\n"
+    ".intel_syntax noprefix\n"
+    "push ebp\n push ebx\n push esi\n push edi\n"
+    "mov eax, dword ptr [esp + 20]\n"   // form
+    "mov ecx, dword ptr [esp + 24]\n"   // argument
+    "mov ebx, dword ptr [CallSeed + 0]\n"
+    "mov esi, dword ptr [CallSeed + 4]\n"
+    "mov edi, dword ptr [CallSeed + 8]\n"
+    "mov ebp, dword ptr [CallSeed + 12]\n"
+    "push ecx\n"
+    "mov dword ptr [CallEspBefore], esp\n"
+    "call eax\n"
+    "mov dword ptr [CallEspAfter], esp\n"
+    "add esp, 4\n"
+    "mov dword ptr [CallResult], eax\n"
+    "mov dword ptr [CallAfter + 0], ebx\n"
+    "mov dword ptr [CallAfter + 4], esi\n"
+    "mov dword ptr [CallAfter + 8], edi\n"
+    "mov dword ptr [CallAfter + 12], ebp\n"
+    "pop edi\n pop esi\n pop ebx\n pop ebp\n"
+    "ret\n"
+    ".att_syntax prefix\n");
+
 namespace {
 
 using model::Reg;
@@ -434,6 +477,38 @@ int main()
             std::printf("FAIL %s%s\n", c.name, Failures.c_str());
         }
     }
+    // The statement forms in compiled code: callee-saved registers and
+    // values the compiler keeps across them survive.
+    struct Form { const char* name; uintptr_t (*form)(uintptr_t); bool live; };
+    const Form forms[] = {
+        {"FormFullBlock4", FormFullBlock4, false},
+        {"FormRepeatBlock", FormRepeatBlock, false},
+        {"FormShortBlock", FormShortBlock, false},
+        {"FormCycle", FormCycle, false},
+        {"FormAtoms", FormAtoms, false},
+        {"FormLiveAcrossShortBlock", FormLiveAcrossShortBlock, true},
+        {"FormLiveAcrossFullBlock", FormLiveAcrossFullBlock, true},
+        {"FormLiveAcrossAtoms", FormLiveAcrossAtoms, true},
+    };
+    static const char* const saved[] = {"ebx", "esi", "edi", "ebp"};
+    for (const Form& f : forms) {
+        CurrentCase = f.name;
+        Failures.clear();
+        for (int i = 0; i < 4; ++i) CallSeed[i] = 0x5EED0000u + uint32_t(i) * 0x01010101u;
+        const uintptr_t argument = 0x1234567u;
+        uintptr_t result = CallSeeded(f.form, argument);
+        for (int i = 0; i < 4; ++i) Check(CallAfter[i] == CallSeed[i], saved[i], CallSeed[i], CallAfter[i]);
+        Check(CallEspAfter == CallEspBefore, "esp", CallEspBefore, CallEspAfter);
+        if (f.live) Check(result == FormReference(argument), "values kept across the sequence", FormReference(argument), result);
+        if (Failures.empty()) {
+            ++Passed;
+            std::printf("PASS %s\n", f.name);
+        } else {
+            ++Failed;
+            std::printf("FAIL %s%s\n", f.name, Failures.c_str());
+        }
+    }
+
     std::printf("%d passed, %d failed\n", Passed, Failed);
     return Failed ? 1 : 0;
 }
