@@ -2,6 +2,7 @@
 // entry routine and the whole worker routine, compared byte for byte with
 // the model of atom_model.h.
 #include <algorithm>
+#include <map>
 #include <cstring>
 
 #include "image_fixture.h"
@@ -71,6 +72,38 @@ TEST_F(ImageTest, MainSequenceHoldsTheStartupFullBlockAndTheFinalShortBlock)
     ASSERT_NE(next, tokens.end()) << "nothing called after the final ShortBlock";
     EXPECT_TRUE(next->callee == "EndPath" || next->callee == "ProcessEnd")
         << "after the final ShortBlock comes " << next->Text() << " at " << At(next->address);
+}
+
+// Blocks stand only where the program places them: FullBlock(8) at start-up,
+// the repetition's ShortBlock and RepeatBlock, the final ShortBlock, the
+// control window's ShortBlock on exit, and five FullBlock(4) in the worker.
+TEST_F(ImageTest, EveryBlockInTheCodeIsWholeAndWherePlaced)
+{
+    std::map<std::string, std::vector<std::string>> where;  // form -> routines
+    for (const image::Section& s : Pe().sections) {
+        if (s.name != ".text") continue;
+        uint32_t va = Pe().imageBase + s.rva;
+        image::Bytes code = Pe().Read(va, std::min(s.virtualSize, s.rawSize));
+        ASSERT_FALSE(code.empty());
+        auto blocks = image::FindBlocks(code, va);
+        ExpectOnlyWholeBlocks(blocks, ".text");
+        for (const BlockMatch& b : blocks) {
+            // The routine holding it: the nearest map symbol at or below.
+            const image::MapSymbol* owner = nullptr;
+            for (const image::MapSymbol& m : Map().symbols)
+                if (m.outputSection == ".text" && m.address <= b.address && (!owner || m.address > owner->address))
+                    owner = &m;
+            where[b.form].push_back(owner ? owner->name : "?");
+        }
+    }
+    using V = std::vector<std::string>;
+    EXPECT_EQ(where["FullBlock(8)"], V{"MainSequence"});
+    EXPECT_EQ(where["RepeatBlock"], V{"MainSequence"});
+    EXPECT_EQ(where["FullBlock(4)"], V(5, "WorkerRoutine"));
+    V shorts = where["ShortBlock"];
+    std::sort(shorts.begin(), shorts.end());
+    EXPECT_EQ(shorts, (V{"ControlWindowPhase", "MainSequence", "MainSequence"}));
+    EXPECT_EQ(where[""].size(), 0u);
 }
 
 // Every pause the program's own code makes is preceded by PauseGuard, with
