@@ -208,12 +208,3 @@ TEST(ArrayLayout, SetUpAscendingOnCreateCleanUpFirstToLastOnFree)
     EXPECT_EQ(LayoutLog, expected);
     EXPECT_EQ(table, nullptr);
 }
-
-TEST(ArrayServiceInit, RecordsTheFourOperations)
-{
-    ArrayServiceInit();
-    EXPECT_EQ(ContainerOps.arrayCreate, &ArrayCreate);
-    EXPECT_EQ(ContainerOps.arrayCreateDims, &ArrayCreateDims);
-    EXPECT_EQ(ContainerOps.arrayCopy, &ArrayCopy);
-    EXPECT_EQ(ContainerOps.arrayFree, &ArrayFree);
-}
