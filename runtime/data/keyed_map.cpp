@@ -110,24 +110,35 @@ KeyedMap* MapCreate(uint32_t elementSize, TypeCode typeCode, const ElementLayout
     return map;
 }
 
+// The chain walk of MapFind, one copy per letter-case rule so that the
+// comparison loop carries no test of the flag.
+template <bool NoCase>
+static MapNode* ChainFind(KeyedMap* map, const char* key, uint32_t* bucket, MapNode** before)
+{
+    *bucket = MapBucketOf(MapKeyHash(key, NoCase), map->bucketCount);
+    *before = nullptr;
+    for (MapNode* node = map->buckets[*bucket]; node; *before = node, node = node->next)
+        if (MapKeysEqual(node->key, key, NoCase))
+            return node;
+    return nullptr;
+}
+
 void* MapFind(KeyedMap* map, const char* key)
 {
     if (!map)
         return nullptr;
     if (!key)
         key = "";
-    uint32_t bucket = MapBucket(map, key);
-    bool noCase = map->flags & MAP_NOCASE;
-    MapNode* before = nullptr;
-    for (MapNode* node = map->buckets[bucket]; node; before = node, node = node->next) {
-        if (MapKeysEqual(node->key, key, noCase)) {
-            map->current = node;
-            map->previous = before;
-            map->currentBucket = int32_t(bucket);
-            return MapElementOf(node);
-        }
-    }
-    return nullptr;
+    uint32_t bucket;
+    MapNode* before;
+    MapNode* node = (map->flags & MAP_NOCASE) ? ChainFind<true>(map, key, &bucket, &before)
+                                               : ChainFind<false>(map, key, &bucket, &before);
+    if (!node)
+        return nullptr;
+    map->current = node;
+    map->previous = before;
+    map->currentBucket = int32_t(bucket);
+    return MapElementOf(node);
 }
 
 void* MapAdd(KeyedMap* map, const char* key)
