@@ -5,9 +5,10 @@
 # stripped and reproducible (no link timestamp, no build paths). A link map
 # beside the image names the routines for the image tests.
 #
-# Code padding: the linker fills the gaps between code pieces with int3 (CC),
-# as the assembler does inside them; the script is the toolchain's own
-# default script with only that fill added.
+# Code padding: the linker fills the gaps between code pieces with int3 (CC)
+# (the worker routine pads its own page with CC as well; the compiler's
+# alignment inside other functions stays no-op padding); the script is the
+# toolchain's own default script with only that fill added.
 
 set(NORVANE_LINK_SCRIPT ${CMAKE_BINARY_DIR}/norvane-link.x)
 if(NOT EXISTS ${NORVANE_LINK_SCRIPT})

@@ -40,7 +40,10 @@ asm(".text\n"
     "add rsp, 64\n"
     "xor eax, eax\n"
     "pop rbx\n"
-    "ret\n"));
+    "ret\n")
+    // The rest of the routine's page is int3 too, rather than the
+    // assembler's no-op padding.
+    ".p2align 12, 0xCC\n");
 #else
 // stdcall: the one argument is removed by the callee (ret 4); ebx is saved
 // because the blocks clear it. Pause is cdecl: the caller drops its argument.
@@ -61,5 +64,8 @@ asm(".text\n"
     ATOM_FULL_BLOCK(4)
     "xor eax, eax\n"
     "pop ebx\n"
-    "ret 4\n"));
+    "ret 4\n")
+    // The rest of the routine's page is int3 too, rather than the
+    // assembler's no-op padding.
+    ".p2align 12, 0xCC\n");
 #endif
