@@ -10,6 +10,7 @@ support=$here/../tests/support
 benches=(
     "data_bench benchmark/data_bench.exe"
     "runtime_process_bench tests/runtime/process/runtime_process_bench.exe"
+    "runtime_window_event_bench tests/runtime/window/runtime_window_event_bench.exe"
 )
 "$support/wine-env.sh" start "$build" >/dev/null || exit 1
 rc=0

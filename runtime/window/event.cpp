@@ -104,7 +104,9 @@ static void EventBindingRun(int32_t code, ObjectNumber window, ObjectNumber obje
 
 void EventBindingsRun(int32_t code, ObjectNumber window, ObjectNumber object, int32_t type)
 {
-    if (!EventBindings)
+    // Five key texts and lookups per post are most of a post's cost; with no
+    // binding at all none of them can find anything.
+    if (!EventBindings || EventBindings->count == 0)
         return;
     EventLockEnter();
     EventBindingRun(code, window, object, type);
