@@ -2,7 +2,12 @@
 // it returns for fixed and issued numbers, and that freeing deletes.
 #include <gtest/gtest.h>
 
+#include "runtime/process/globals.h"
+#include "tests/runtime/process/import_slot.h"
 #include "tests/runtime/window/window_services.h"
+
+extern "C" void* __imp_CreateDCA;
+extern "C" void* __imp_CreateFontA;
 
 namespace {
 
@@ -127,6 +132,54 @@ TEST_F(FontTest, FreeingEveryFont)
     EXPECT_EQ(FontHandle(a), nullptr);
     EXPECT_EQ(FontHandle(1), nullptr);
     FontServiceEnd();  // an empty table: nothing to do
+}
+
+HDC WINAPI FailingCreateDCA(LPCSTR, LPCSTR, LPCSTR, const DEVMODEA*)
+{
+    return nullptr;
+}
+
+HFONT WINAPI FailingCreateFontA(int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                DWORD, DWORD, LPCSTR)
+{
+    return nullptr;
+}
+
+int MainHeapBlocks()
+{
+    int count = 0;
+    PROCESS_HEAP_ENTRY entry = {};
+    HeapLock(MainHeap);
+    while (HeapWalk(MainHeap, &entry))
+        count += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
+    HeapUnlock(MainHeap);
+    return count;
+}
+
+// A failed load leaves the number without a font, and an ANY_NUMBER record
+// that never held one is not kept.
+TEST_F(FontTest, FailedLoadsLeaveNoFontAndNoRecord)
+{
+    struct {
+        const char* label;
+        void** slot;
+        void* replacement;
+    } failures[] = {
+        {"no display context", &__imp_CreateDCA, (void*)FailingCreateDCA},
+        {"no font", &__imp_CreateFontA, (void*)FailingCreateFontA},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.label);
+        intptr_t previous = FontLoad(6, "Arial", 12, 0);
+        ASSERT_NE(previous, 0);
+        int blocks = MainHeapBlocks();
+        ImportSlotScope failing(failure.slot, failure.replacement);
+        EXPECT_EQ(FontLoad(6, "Arial", 14, 0), 0);
+        EXPECT_EQ(FontHandle(6), nullptr);
+        EXPECT_EQ(GetObjectType(reinterpret_cast<HFONT>(previous)), 0u) << "the old font went first";
+        EXPECT_EQ(FontLoad(ANY_NUMBER, "Arial", 14, 0), 0);
+        EXPECT_EQ(MainHeapBlocks(), blocks);
+    }
 }
 
 TEST_F(FontTest, BadNumbersLoadNothing)

@@ -13,6 +13,7 @@
 
 extern "C" void* __imp_CreateWindowExA;
 extern "C" void* __imp_ShowWindow;
+extern "C" void* __imp_CreateSolidBrush;
 
 namespace {
 
@@ -327,6 +328,17 @@ TEST_F(WindowTest, ParentCentring)
     GetWindowRect(window, &own);
     EXPECT_EQ(own.left, area.left + (area.right - area.left - width) / 2);
 
+    // Neither a parent nor an active window: the screen.
+    SetActiveWindow(nullptr);
+    if (GetActiveWindow() == nullptr) {
+        WindowCentre(window, WINDOW_CENTRE_PARENT, nullptr);
+        GetWindowRect(window, &own);
+        EXPECT_EQ(own.left, (screenWidth - width) / 2);
+        EXPECT_EQ(own.top, (screenHeight - height) / 2);
+    } else {
+        ADD_FAILURE() << "an active window remains; the no-reference case is unchecked";
+    }
+
     // A reference partly off the screen: the corner is kept on it.
     SetWindowPos(reference, nullptr, -380, -290, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     WindowCentre(window, WINDOW_CENTRE_PARENT, reference);
@@ -374,6 +386,31 @@ TEST_F(WindowTest, SetColorKeepsChangesAndRemovesTheBrush)
 
     EXPECT_EQ(WindowSetColor(7, 1), 0) << "no such window";
     EXPECT_EQ(WindowSetColor(ANY_NUMBER, 1), 0);
+}
+
+HBRUSH WINAPI FailingCreateSolidBrush(COLORREF)
+{
+    return nullptr;
+}
+
+// Without a brush the class background shows, and the record says so: the
+// same colour asked for again is tried again.
+TEST_F(WindowTest, SetColorWithoutABrushRecordsNoColour)
+{
+    ASSERT_NE(WindowOpen(2, 0, 0, 300, 200, "Norvane", 0x10000005), 0);
+    WindowRecord* record = RecordOf(2);
+    ASSERT_EQ(WindowSetColor(2, 0x00FF00), 1);
+    HBRUSH old = record->backgroundBrush;
+    {
+        ImportSlotScope failing(&__imp_CreateSolidBrush, (void*)FailingCreateSolidBrush);
+        EXPECT_EQ(WindowSetColor(2, 5), 0);
+    }
+    EXPECT_EQ(GetObjectType(old), 0u);
+    EXPECT_EQ(record->backgroundBrush, nullptr);
+    EXPECT_EQ(record->backgroundColour, -1);
+    EXPECT_EQ(WindowSetColor(2, 5), 1);
+    EXPECT_NE(record->backgroundBrush, nullptr);
+    EXPECT_EQ(record->backgroundColour, 5);
 }
 
 TEST_F(WindowTest, CloseReturnsEverythingAndASecondCloseDoesNothing)
