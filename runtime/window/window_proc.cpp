@@ -172,7 +172,8 @@ static LRESULT OnCommand(const WindowMessage& m)
     if (GadgetNotify(control, m.window, m.message, m.wParam, m.lParam) != NOT_HANDLED)
         return 0;
     if (control) {
-        LONG id = GetWindowLongA(control, GWL_ID);
+        // Pointer-wide: an issued gadget number is a record address.
+        auto id = (ObjectNumber)GetWindowLongPtrA(control, GWLP_ID);
         if (id == WINDOW_MENU_CONTROL_ID)
             Post(m, EVT_MENU_COMMAND, LOWORD(m.wParam));
         else
