@@ -8,8 +8,8 @@ mkdir -p "$artifacts"
 
 start_norvane
 check "the window appears" wait_window
-$WINE "$INSPECT" </dev/null >"$WORK/inspect.txt" 2>/dev/null
-tr -d '\r' <"$WORK/inspect.txt" >"$WORK/facts.txt"
+$WINE "$WINDOW_FACTS" </dev/null >"$WORK/facts.raw" 2>/dev/null
+tr -d '\r' <"$WORK/facts.raw" >"$WORK/facts.txt"
 cat "$WORK/facts.txt"
 
 read -r _ cls style exstyle left top right bottom < <(grep '^window ' "$WORK/facts.txt")
