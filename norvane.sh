@@ -15,6 +15,7 @@ PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb 
           python3)
 
 say() { echo "norvane: $*"; }
+XVFB_PID=""
 
 install_missing() {
     local missing=() p
@@ -75,14 +76,14 @@ cmd_run() {
     build_preset win64 >/dev/null
     local exe=$top/build/win64/Norvane.exe
     export WINEPREFIX=$top/build/win64/run-prefix WINEDEBUG=-all
-    local xvfb_pid="" shot=""
+    local shot=""
     if [ -z "${DISPLAY:-}" ]; then
         local n
         for n in $(seq 87 199); do
             [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || break
         done
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
+        XVFB_PID=$!
         export DISPLAY=":$n"
         for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
         if ! xdpyinfo >/dev/null 2>&1; then
@@ -92,7 +93,7 @@ cmd_run() {
         shot=$top/build/win64/norvane-window.png
         say "no DISPLAY: running on a virtual display (Xvfb $DISPLAY); nobody can see or click the window there"
     fi
-    trap '[ -n "$xvfb_pid" ] && kill $xvfb_pid 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    trap '[ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
     say "starting $exe under Wine (first start creates a Wine prefix: a few seconds)"
     /usr/lib/wine/wine64 "$exe" </dev/null >/dev/null 2>&1 &
     local pid=$!
