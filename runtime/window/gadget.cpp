@@ -15,6 +15,7 @@
 
 #include "runtime/data/thread_data.h"
 #include "runtime/process/globals.h"
+#include "runtime/window/drop_target.h"
 #include "runtime/window/event.h"
 #include "runtime/window/gadget.h"
 
@@ -80,20 +81,6 @@ static GadgetRecord* GadgetRecordOf(ObjectNumber number, HWND window)
     return record && record->window == window ? record : nullptr;
 }
 
-// Drop targets are never made here, so ole32 is reached only if one exists.
-static void DropTargetRevoke(HWND window)
-{
-    HMODULE ole = LoadLibraryA("ole32.dll");
-    if (!ole)
-        return;
-    typedef HRESULT(WINAPI * RevokeDragDropEntry)(HWND);
-    auto revoke = reinterpret_cast<RevokeDragDropEntry>(
-        reinterpret_cast<void*>(GetProcAddress(ole, "RevokeDragDrop")));
-    if (revoke)
-        revoke(window);
-    FreeLibrary(ole);
-}
-
 LRESULT CALLBACK GadgetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto id = (ObjectNumber)GetWindowLongPtrA(window, GWLP_ID);
@@ -112,8 +99,7 @@ LRESULT CALLBACK GadgetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     if (record->kind && record->kind->destroy)
         record->kind->destroy(record);
     RemovePropA(window, "KX_ID");
-    if (RemovePropA(window, "KX_DropAccept"))
-        DropTargetRevoke(window);
+    DropTargetRemove(window);
     SetWindowLongPtrA(window, GWLP_ID, -1);
     EventPurge(EVT_GADGET, id, -1, -1);
     ObjectRelease(GadgetTable, id);

@@ -16,6 +16,7 @@
 
 #include "runtime/data/thread_data.h"
 #include "runtime/process/globals.h"
+#include "runtime/window/drop_target.h"
 #include "runtime/window/event.h"
 #include "runtime/window/gadget.h"
 
@@ -209,20 +210,6 @@ intptr_t WindowSetColor(ObjectNumber number, int32_t colour)
     return made ? 1 : 0;
 }
 
-// Drop targets are never made here, so ole32 is reached only if one exists.
-static void DropTargetRevoke(HWND window)
-{
-    HMODULE ole = LoadLibraryA("ole32.dll");
-    if (!ole)
-        return;
-    typedef HRESULT(WINAPI * RevokeDragDropEntry)(HWND);
-    auto revoke = reinterpret_cast<RevokeDragDropEntry>(
-        reinterpret_cast<void*>(GetProcAddress(ole, "RevokeDragDrop")));
-    if (revoke)
-        revoke(window);
-    FreeLibrary(ole);
-}
-
 void WindowClose(ObjectNumber number)
 {
     if (number == ANY_NUMBER) {
@@ -238,8 +225,7 @@ void WindowClose(ObjectNumber number)
         SetActiveWindow(owner);
     // Without its number the window's last messages touch no record.
     RemovePropA(window, "KX_WindowID");
-    if (RemovePropA(window, "KX_DropAccept"))
-        DropTargetRevoke(window);
+    DropTargetRemove(window);
     DestroyWindow(window);
     char className[WINDOW_CLASS_NAME_SIZE];
     WindowClassName(className, number);
