@@ -11,7 +11,12 @@
 // Shared pools are reference counted in a process-wide registry whose lock is
 // set up on first use through RunOnce; a pool's own lock is never taken while
 // the registry lock is wanted, so the two cannot deadlock.
+//
+// Debug builds check each PoolFree against the pool's chunks and poison the
+// block it takes back (pool.h gives the rules); release builds trust it.
 #include "runtime/data/pool.h"
+
+#include <string.h>
 
 #include "runtime/process/globals.h"
 
@@ -190,12 +195,51 @@ void* PoolAlloc(BlockPool* pool)
     return block + POOL_BLOCK_HEADER;
 }
 
+#ifndef NDEBUG
+// Whether block is out of pool; the lock is held. See pool.h for why this
+// cannot mistake a live block for a free one or the reverse.
+static bool PoolBlockIsOut(const BlockPool* pool, const char* block)
+{
+    uintptr_t at = uintptr_t(block);
+    PoolChunk* lists[2] = {pool->openChunks, pool->fullChunks};
+    for (PoolChunk* chunk : lists) {
+        for (; chunk; chunk = chunk->next) {
+            uintptr_t first = uintptr_t(chunk + 1);
+            uintptr_t end = first + size_t(pool->stride) * uint32_t(chunk->carved);
+            if (at < uintptr_t(chunk) || at >= end)
+                continue;
+            return at >= first && (at - first) % pool->stride == 0 &&
+                   *reinterpret_cast<PoolChunk* const*>(block) == chunk;
+        }
+    }
+    return false;
+}
+
+// Stops loudly; returns only if a debugger or handler continues.
+static void PoolReportBadFree(BlockPool* pool, void* usable)
+{
+    char line[96];
+    sprintf(line, "PoolFree: %p is not a block out of pool %p (freed twice?)\n", usable, static_cast<void*>(pool));
+    OutputDebugStringA(line);
+    ULONG_PTR arguments[2] = {ULONG_PTR(pool), ULONG_PTR(usable)};
+    RaiseException(POOL_BAD_FREE_EXCEPTION, 0, 2, arguments);
+}
+#endif
+
 void PoolFree(BlockPool* pool, void* usable)
 {
     if (!pool || !usable)
         return;
     char* block = static_cast<char*>(usable) - POOL_BLOCK_HEADER;
     PoolLock(pool);
+#ifndef NDEBUG
+    if (!PoolBlockIsOut(pool, block)) {
+        PoolUnlock(pool);
+        PoolReportBadFree(pool, usable);
+        return;
+    }
+    memset(usable, POOL_POISON_BYTE, pool->stride - POOL_BLOCK_HEADER);
+#endif
     PoolChunk* chunk = *reinterpret_cast<PoolChunk**>(block);
     *reinterpret_cast<void**>(block) = chunk->freeList;
     chunk->freeList = block;

@@ -87,6 +87,33 @@ static_assert(PoolChunkBlocks(0, 16, 65536) == 16 && PoolChunkBlocks(511, 16, 65
               PoolChunkBlocks(512, 16, 65536) == 32 && PoolChunkBlocks(1024, 16, 65536) == 64 &&
               PoolChunkBlocks(1 << 30, 16, 256) == 256 && PoolChunkBlocks(0, 0, 0) == 1);
 
+// Debug builds (NDEBUG not defined) check every PoolFree and poison what it
+// takes back; release builds do neither and trust the argument.
+//
+// The check decides from the pool's own records and the block's pool-owned
+// field, never from the caller's bytes, which may hold any pattern: a block
+// is out exactly when it lies on a block boundary within the carved part of
+// one of this pool's live chunks and its field holds that chunk's address. A
+// free block fails the test because its field holds its free-list link,
+// null or another block of the same chunk, which is never the chunk's own
+// address. Only the chunk headers are read until a chunk is found to contain
+// the block, so a block whose chunk has already gone back to the heap (the
+// usual double free: the last block of a chunk, freed twice) is caught
+// without touching freed memory, and so is a block of another pool or an
+// address inside a block. The cost is one comparison per chunk of the pool.
+// What the check cannot see: a stale pointer to a block that has since been
+// handed out again is an out block like any other.
+//
+// On a bad free the debug build writes a line with OutputDebugStringA and
+// raises POOL_BAD_FREE_EXCEPTION with the pool and the address as its two
+// arguments; unhandled, that ends the process with this code. If a debugger
+// or handler continues, the free is dropped and the pool stays sound.
+// A block taken back has its usable bytes (stride minus the pool's field)
+// set to POOL_POISON_BYTE before it joins the free list, so a read through a
+// stale pointer shows an unmistakable value.
+constexpr unsigned char POOL_POISON_BYTE = 0xDD;
+constexpr DWORD POOL_BAD_FREE_EXCEPTION = 0xE0DF0001;  // customer-defined code, error severity
+
 // Null when no memory or when a block of blockSize cannot be addressed.
 BlockPool* PoolCreate(uint32_t blockSize, uint32_t minimumChunk, uint32_t maximumChunk, uint32_t flags);
 // Usable bytes of a block (contents not cleared), or null.
