@@ -2,10 +2,15 @@
 # Builds the benchmark programs of a win64 build tree and prints their
 # figures, running each under Wine in the tests' environment:
 #   benchmark/run.sh BUILD_DIR        (./norvane.sh bench runs it on build/win64)
+#
+# Last comes the table of what users feel (benchmark/user_bench.py): the real
+# program against benchmark/baseline.exe, plus the image sizes, for which a
+# PE32 build of the product is made in BUILD_DIR/size-pe32.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/.." && pwd)
 build=$(cd "$1" && pwd)
-support=$here/../tests/support
+support=$top/tests/support
 # target, program path in the build tree
 benches=(
     "data_bench benchmark/data_bench.exe"
@@ -13,6 +18,7 @@ benches=(
     "runtime_window_event_bench tests/runtime/window/runtime_window_event_bench.exe"
 )
 "$support/wine-env.sh" start "$build" >/dev/null || exit 1
+trap '"$support/wine-env.sh" stop "$build" >/dev/null' EXIT
 rc=0
 for bench in "${benches[@]}"; do
     set -- $bench
@@ -20,5 +26,20 @@ for bench in "${benches[@]}"; do
     echo "== $1"
     "$support/wine-run.sh" "$build" "$build/$2" || rc=1
 done
-"$support/wine-env.sh" stop "$build" >/dev/null
+
+pe32=$build/size-pe32
+if [ ! -f "$pe32/build.ninja" ]; then
+    (cd "$top" && cmake --preset win32 -B "$pe32" -DBUILD_TESTING=OFF >/dev/null) ||
+        echo "bench: the PE32 build for the size figure did not configure" >&2
+fi
+cmake --build "$pe32" --target Norvane >/dev/null 2>&1 || echo "bench: the PE32 image did not build" >&2
+if cmake --build "$build" --target Norvane baseline >/dev/null; then
+    echo "== user_bench (about 7 minutes)"
+    # Bounded even if something unforeseen stalls: SIGTERM makes it stop
+    # every process it started and print nothing.
+    timeout 1800 python3 "$here/user_bench.py" "$build" "$pe32/Norvane.exe" || rc=1
+else
+    echo "bench: Norvane or baseline did not build" >&2
+    rc=1
+fi
 exit $rc
