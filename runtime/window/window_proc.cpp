@@ -148,10 +148,29 @@ static LRESULT OnGetMinMaxInfo(const WindowMessage& m)
     return 0;
 }
 
+// Whether size bytes at address lie in committed memory of this process
+// that can be read.
+static bool MemoryReadable(const void* address, size_t size)
+{
+    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    MEMORY_BASIC_INFORMATION region;
+    if (!address || !VirtualQuery(address, &region, sizeof region))
+        return false;
+    if (region.State != MEM_COMMIT || (region.Protect & PAGE_GUARD) || !(region.Protect & readable))
+        return false;
+    auto end = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    return size <= (size_t)(end - static_cast<const char*>(address));
+}
+
+// WM_NOTIFY is a control's, sent with a header in this process; but any
+// process can post it or send it, with any number as lParam. The header is
+// read only where lParam points at readable memory here, and GadgetNotify
+// then checks the control it names.
 static LRESULT OnNotify(const WindowMessage& m)
 {
     auto* header = reinterpret_cast<const NMHDR*>(m.lParam);
-    HWND control = header ? header->hwndFrom : nullptr;
+    HWND control = MemoryReadable(header, sizeof *header) ? header->hwndFrom : nullptr;
     return GadgetNotify(control, m.window, m.message, m.wParam, m.lParam);
 }
 
