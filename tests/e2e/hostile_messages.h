@@ -1,0 +1,375 @@
+// Random window-system messages for the hostile-input runs, shared by the
+// sender in a second process (hostile_sender) and the program that builds
+// the control window in its own process (hostile_inside).
+//
+// Numbers, wParam and lParam come from one generator seeded by the caller.
+// Draws favour what can hurt: system messages (below WM_USER), the messages
+// the window procedure handles, button messages, "KX_PostEventMessage",
+// values that are live handles of the targets or addresses inside the image
+// of a 64-bit program at its default base (readable in the receiver too).
+//
+// Messages that carry pointers are learnt from the system itself: those
+// PostMessageA refuses with ERROR_MESSAGE_SYNC_ONLY. They are sent with
+// pointers to buffers of the sender. In the same process those are valid
+// structures; sent from another process the system copies the structures
+// it knows how to copy and passes the rest as bare numbers, which mean
+// nothing in the receiver.
+//
+// Left out, because by the system's own rules they end, click, hide or
+// freeze the control window and so end the run rather than test it
+// (HostileExcluded):
+//   - WM_DESTROY and WM_NCDESTROY: forged teardown notices; the procedures
+//     release a window's state as the window goes;
+//   - WM_CLOSE: to window 2 it is the user's close request (the program
+//     exits); to a button or the hidden window DefWindowProcA destroys it;
+//   - WM_SYSCOMMAND (close, minimise, maximise, the modal move, size and
+//     menu loops) and what DefWindowProcA turns into one: non-client mouse
+//     messages (WM_NCMOUSEMOVE to 0x00AD), system keys (WM_SYSKEYDOWN to
+//     WM_SYSDEADCHAR), F10 and Alt as plain keys, WM_CONTEXTMENU;
+//   - WM_SETREDRAW with FALSE: DefWindowProcA clears WS_VISIBLE, and a
+//     window without it is passed over by the pointer;
+//   - a click: BM_CLICK, and the presses that a later release turns into a
+//     click and that take the mouse capture (WM_LBUTTONDOWN,
+//     WM_LBUTTONDBLCLK, Space down) sent to a button, and WM_COMMAND naming
+//     a button (exactly what a click sends);
+//   - BM_SETSTYLE to a button: it turns the push button into another kind;
+//   - the numbers 13100 and 13116: EventWait returns a message with an
+//     event's number as that event, and these are the click and the close
+//     request the program acts on.
+#pragma once
+
+#include <windows.h>
+#include <dde.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <random>
+
+enum HostileRole { HOSTILE_WINDOW, HOSTILE_BUTTON, HOSTILE_EVENT_WINDOW };
+
+struct HostileTarget {
+    HWND window;
+    HostileRole role;
+};
+
+constexpr int HOSTILE_TARGETS = 5;  // window 2, buttons 4, 8 and 16, the hidden window
+
+struct HostileMessage {
+    int target;  // index into the targets
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool send;
+    bool pointer;  // wParam or lParam points at a buffer of the sender
+};
+
+constexpr size_t HOSTILE_BUFFER_SIZE = 128 * 1024;  // beyond any size a WORD can ask for
+
+// Buffers the pointer-carrying messages point at: random bytes ending in a
+// NUL, and zeros for structures that hold pointers of their own.
+struct HostileBuffers {
+    unsigned char* random;
+    unsigned char* zero;
+};
+
+// Whether the control window is still as a user needs it to press the run
+// button: window 2 shown and neither minimised nor maximised, the buttons
+// there under their numbers, shown, enabled and push buttons, the hidden
+// window there, no mouse capture and no modal loop on the window's thread.
+// Null when so, else what is wrong. Works from any process.
+inline const char* HostileWindowFault(const HostileTarget* targets)
+{
+    HWND window = targets[0].window;
+    if (!IsWindow(window))
+        return "window 2 is gone";
+    if (!IsWindowVisible(window))
+        return "window 2 is not shown";
+    if (IsIconic(window) || IsZoomed(window))
+        return "window 2 is minimised or maximised";
+    static const int ids[] = {4, 8, 16};
+    static char what[64];
+    for (int i = 1; i <= 3; ++i) {
+        HWND b = targets[i].window;
+        const char* fault = nullptr;
+        if (!IsWindow(b) || GetDlgItem(window, ids[i - 1]) != b)
+            fault = "is gone or lost its number";
+        else if (!IsWindowVisible(b))
+            fault = "is not shown";
+        else if (!IsWindowEnabled(b))
+            fault = "is disabled";
+        else if ((GetWindowLongA(b, GWL_STYLE) & BS_TYPEMASK) != BS_PUSHBUTTON)
+            fault = "is no longer a push button";
+        if (fault) {
+            snprintf(what, sizeof what, "button %d %s", ids[i - 1], fault);
+            return what;
+        }
+    }
+    if (!IsWindow(targets[4].window))
+        return "the hidden window is gone";
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+        if (info.hwndCapture)
+            return "a window holds the mouse capture";
+        if (info.flags & (GUI_INMENUMODE | GUI_INMOVESIZE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE))
+            return "a modal loop runs";
+    }
+    return nullptr;
+}
+
+// Made-up values that only the system itself should hand over, posted one
+// at a time before the random messages. Each of these brought the program
+// down once: a notification header read at lParam, a timer procedure called
+// at lParam, a device context whose handle carries the metafile type bits
+// (0x66 in bits 16 to 22), which some platforms draw on without any lookup.
+struct HostileForgedCase {
+    const char* what;
+    int target;  // index into the targets
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;  // HOSTILE_TIMER_PROCEDURE: an address of code in the receiver
+};
+
+constexpr LPARAM HOSTILE_TIMER_PROCEDURE = -2;
+constexpr WPARAM HOSTILE_METAFILE_DC = 0x00660001;
+
+inline const HostileForgedCase HOSTILE_FORGED[] = {
+    {"WM_NOTIFY with an unmapped header", 0, WM_NOTIFY, 0, (LPARAM)-4},
+    {"WM_NOTIFY with a header in the null page", 0, WM_NOTIFY, 7, 0x10},
+    {"WM_TIMER naming code of the receiver", 0, WM_TIMER, 1, HOSTILE_TIMER_PROCEDURE},
+    {"WM_TIMER naming code of the receiver, to a button", 1, WM_TIMER, 1, HOSTILE_TIMER_PROCEDURE},
+    {"WM_ERASEBKGND with a made-up metafile DC", 0, WM_ERASEBKGND, HOSTILE_METAFILE_DC, 0},
+    {"WM_PRINTCLIENT with a made-up metafile DC, to a button", 2, WM_PRINTCLIENT,
+     HOSTILE_METAFILE_DC, PRF_CLIENT},
+};
+
+class HostileGenerator {
+public:
+    // timerProcedure: null when the messages go to another process; else
+    // the address that WM_TIMER carries half of the time in this one.
+    HostileGenerator(uint64_t seed, const HostileTarget* targets, UINT postEventMessage,
+                     const HostileBuffers& buffers, TIMERPROC timerProcedure)
+        : random_(seed), targets_(targets), postEventMessage_(postEventMessage), buffers_(buffers),
+          timerProcedure_(timerProcedure)
+    {
+        for (size_t i = 0; i < HOSTILE_BUFFER_SIZE; ++i)
+            buffers_.random[i] = (unsigned char)random_();
+        buffers_.random[HOSTILE_BUFFER_SIZE - 1] = 0;
+        memset(buffers_.zero, 0, HOSTILE_BUFFER_SIZE);
+    }
+
+    // Asks the system which messages below WM_USER carry pointers, through
+    // a window of the calling thread (whatever the refusals leave queued is
+    // removed again).
+    void PointerMessagesLearn(HWND own)
+    {
+        for (UINT m = 0; m < WM_USER; ++m) {
+            for (WPARAM w : {(WPARAM)0, (WPARAM)0x8000, (WPARAM)0xFFFF}) {
+                SetLastError(0);
+                if (!PostMessageA(own, m, w, 0) && GetLastError() == ERROR_MESSAGE_SYNC_ONLY)
+                    pointerMessage_[m] = true;
+            }
+        }
+        MSG msg;
+        while (PeekMessageA(&msg, own, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    bool PointerMessage(UINT message) const { return message < WM_USER && pointerMessage_[message]; }
+
+    HostileMessage Next()
+    {
+        HostileMessage m = {};
+        m.target = (int)(random_() % HOSTILE_TARGETS);
+        m.message = Message();
+        m.wParam = (WPARAM)Value();
+        m.lParam = (LPARAM)Value();
+        m.send = random_() & 1;
+        if (m.message == WM_KEYDOWN || m.message == WM_KEYUP || m.message == WM_CHAR) {
+            static const WPARAM keys[] = {VK_TAB, VK_SPACE, VK_RETURN, VK_ESCAPE, VK_SHIFT};
+            if (random_() & 1)
+                m.wParam = keys[random_() % 5];
+        }
+        if (m.message < WM_USER && pointerMessage_[m.message])
+            PointTo(m);
+        if (timerProcedure_)
+            SameProcessPointers(m);
+        if (m.message >= WM_DDE_FIRST && m.message <= WM_DDE_LAST) {
+            // The system copies a DDE message's memory block from the
+            // sender: a fresh block of random bytes (the receiver owns it).
+            HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 64);
+            if (void* bytes = GlobalLock(block)) {
+                memcpy(bytes, buffers_.random + (random_() % 1024), 64);
+                GlobalUnlock(block);
+            }
+            m.lParam = (LPARAM)block;
+        }
+        return m;
+    }
+
+    // Why m is left out (see the head of this file), or null.
+    const char* Excluded(const HostileMessage& m) const
+    {
+        HostileRole role = targets_[m.target].role;
+        if (m.message == 13100 || m.message == 13116)
+            return "event number";
+        switch (m.message) {
+        case WM_DESTROY:
+        case WM_NCDESTROY:
+            return "teardown notice";
+        case WM_CLOSE:
+            return "close";
+        case WM_SYSCOMMAND:
+        case WM_CONTEXTMENU:
+            return "system command";
+        case WM_SETREDRAW:
+            return m.wParam ? nullptr : "drawing off";
+        case WM_COMMAND:
+            for (int i = 0; i < HOSTILE_TARGETS; ++i)
+                if (targets_[i].role == HOSTILE_BUTTON && (HWND)m.lParam == targets_[i].window)
+                    return "click";
+            return nullptr;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+            if (m.wParam == VK_F10 || m.wParam == VK_MENU)
+                return "system command";
+            break;
+        default:
+            break;
+        }
+        if ((m.message >= WM_NCMOUSEMOVE && m.message <= 0x00AD) ||
+            (m.message >= WM_SYSKEYDOWN && m.message <= WM_SYSDEADCHAR))
+            return "system command";
+        if (role != HOSTILE_BUTTON)
+            return nullptr;
+        if (m.message == BM_CLICK || m.message == WM_LBUTTONDOWN || m.message == WM_LBUTTONDBLCLK ||
+            (m.message == WM_KEYDOWN && m.wParam == VK_SPACE))
+            return "click";
+        if (m.message == BM_SETSTYLE)
+            return "button kind";
+        return nullptr;
+    }
+
+    std::mt19937_64& Random() { return random_; }
+
+private:
+    UINT Message()
+    {
+        // The messages the window procedure and the hidden window handle,
+        // and a few whose default handling reaches far.
+        static const UINT interesting[] = {
+            WM_MOVE, WM_SIZE, WM_ACTIVATE, WM_ERASEBKGND, WM_SYSCOLORCHANGE, WM_GETMINMAXINFO,
+            WM_NOTIFY, WM_COMMAND, WM_COMMAND, WM_COMMAND, WM_TIMER, 0x0118 /* WM_SYSTIMER */,
+            WM_HSCROLL, WM_VSCROLL, WM_CTLCOLOREDIT, WM_CTLCOLORLISTBOX, WM_CTLCOLORBTN,
+            WM_CTLCOLORSTATIC, 13120 /* gadget message */, 12501 /* tray icon */, WM_LBUTTONUP,
+            WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_QUIT, WM_ENDSESSION,
+            WM_QUERYENDSESSION, WM_SETFONT, WM_PAINT, WM_PRINTCLIENT, WM_SETREDRAW, WM_CANCELMODE,
+            WM_SETFOCUS, WM_KILLFOCUS, WM_CHANGEUISTATE, WM_UPDATEUISTATE, WM_QUERYUISTATE,
+            BM_SETSTATE, WM_MOUSEMOVE, WM_SETCURSOR, WM_NCHITTEST, WM_ENABLE, WM_SHOWWINDOW,
+            WM_NCPAINT, WM_NCACTIVATE, WM_ACTIVATEAPP, WM_DEVICECHANGE, WM_SETTEXT, WM_GETTEXT,
+            WM_DRAWITEM, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_NCCALCSIZE,
+        };
+        switch (random_() % 20) {
+        case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7:
+            return (UINT)(random_() % WM_USER);
+        case 8: case 9:
+            return (UINT)(0xF0 + random_() % 16);  // button messages
+        case 10:
+            return postEventMessage_;
+        case 11:
+            return (UINT)(WM_USER + random_() % (0x8000 - WM_USER));
+        case 12:
+            return (UINT)(0xC000 + random_() % 0x4000);  // registered messages
+        case 13:
+            return (UINT)random_();
+        default:
+            return interesting[random_() % (sizeof interesting / sizeof interesting[0])];
+        }
+    }
+
+    uint64_t Value()
+    {
+        switch (random_() % 10) {
+        case 0: return 0;
+        case 1: return random_() % 16;
+        case 2: return (uint64_t)-1 - random_() % 4;
+        case 3: return random_() & 0xFFFF;
+        case 4: return random_() & 0xFFFFFFFF;
+        case 5: return random_();
+        case 6: return (uint64_t)(uintptr_t)targets_[random_() % HOSTILE_TARGETS].window;
+        case 7: return 0x140000000ull + (random_() & 0xFFFF8);  // a 64-bit image's default base
+        case 8: return (uint64_t)(int64_t)(int32_t)(0x80000000u | (uint32_t)random_());
+        default:  // a point, signed 16-bit coordinates around the client area
+            return (uint64_t)(uint32_t)MAKELONG((short)(random_() % 400 - 50),
+                                                (short)(random_() % 300 - 50));
+        }
+    }
+
+    // Pointers into the sender's buffers; sizes kept within them. The zero
+    // buffer is cleared again for every use: a receiver may write into it.
+    void PointTo(HostileMessage& m)
+    {
+        m.pointer = true;
+        size_t offset = (random_() % 64) * 16;
+        unsigned char* at = buffers_.random + offset;
+        switch (m.message) {
+        case WM_CREATE:
+        case WM_NCCREATE:
+        case WM_COPYDATA:
+        case WM_MDICREATE:
+        case WM_NCCALCSIZE:
+            memset(buffers_.zero, 0, 4096);
+            at = buffers_.zero + offset;
+            if (m.message == WM_NCCALCSIZE)  // rgrc[3], then the WINDOWPOS it points at
+                reinterpret_cast<NCCALCSIZE_PARAMS*>(at)->lppos =
+                    reinterpret_cast<WINDOWPOS*>(buffers_.zero + 2048);
+            break;
+        default:
+            break;
+        }
+        m.lParam = (LPARAM)at;
+        // wParam is a count, a size or a flag (the system sizes its copies by
+        // it), except for the three that return a pair through two pointers.
+        bool pair = m.message == EM_GETSEL || m.message == SBM_GETRANGE || m.message == CB_GETEDITSEL;
+        m.wParam = pair ? (WPARAM)(buffers_.random + 2048 + offset) : (WPARAM)(random_() % 256);
+    }
+
+    // In the same process, the pointers the system does not know of are
+    // valid too: a notification header naming a target or nothing, a timer
+    // procedure or none. So are device contexts, which some platforms use as
+    // pointers: a memory DC of this process or none.
+    void SameProcessPointers(HostileMessage& m)
+    {
+        bool deviceContext = m.message == WM_PAINT || m.message == WM_ERASEBKGND ||
+                             m.message == WM_ICONERASEBKGND || m.message == WM_PRINT ||
+                             m.message == WM_PRINTCLIENT ||
+                             (m.message >= WM_CTLCOLORMSGBOX && m.message <= WM_CTLCOLORSTATIC);
+        if (deviceContext) {
+            if (!memoryDc_)
+                memoryDc_ = CreateCompatibleDC(nullptr);
+            m.wParam = random_() & 1 ? (WPARAM)memoryDc_ : 0;
+            m.pointer = true;
+        } else if (m.message == WM_NOTIFY) {
+            auto* header = reinterpret_cast<NMHDR*>(buffers_.random + (random_() % 64) * 16);
+            header->hwndFrom = random_() & 1 ? targets_[random_() % HOSTILE_TARGETS].window
+                                             : (HWND)(uintptr_t)random_();
+            header->idFrom = (UINT_PTR)Value();
+            header->code = (UINT)random_();
+            m.lParam = (LPARAM)header;
+            m.pointer = true;
+        } else if (m.message == WM_TIMER) {
+            m.lParam = random_() & 1 ? (LPARAM)timerProcedure_ : 0;
+            m.pointer = true;
+        }
+    }
+
+    std::mt19937_64 random_;
+    const HostileTarget* targets_;
+    UINT postEventMessage_;
+    HostileBuffers buffers_;
+    TIMERPROC timerProcedure_;
+    HDC memoryDc_ = nullptr;
+    bool pointerMessage_[WM_USER] = {};
+};

@@ -1,0 +1,227 @@
+// Random window-system messages from a second process against the running
+// program: hostile_sender SEED COUNT
+//
+// Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
+// 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
+// forged cases of hostile_messages.h are posted one at a time, each followed
+// by the check below; then the random messages. Each drawn
+// message is posted, or sent with a time limit (a receiver that stops
+// answering is a fault, not a wait). Every BARRIER messages the run waits
+// until the receiver has taken everything posted so far: it posts
+// BM_SETSTATE to the EXIT button, flipping its highlight, and reads the
+// state back with sent BM_GETSTATE until the flip shows; then it checks that
+// the window and its buttons are still there, shown, enabled, not captured
+// and not in a modal loop. The first fault ends the run and lists the
+// messages since the last barrier. Lines on stdout:
+//   targets WINDOW B4 B8 B16 EVENTWINDOW
+//   pointer-messages M... (those the system will not post)
+//   forged WHAT: survived   made-up values only the system should hand over
+//   done sent S posted P refused R excluded E ms T
+//   fault TEXT (then the recent messages)
+// Exit code 0 when no fault was seen.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <vector>
+
+#include "tests/e2e/hostile_messages.h"
+
+constexpr int BARRIER = 500;
+constexpr UINT SEND_LIMIT_MS = 5000;
+constexpr DWORD BARRIER_LIMIT_MS = 30000;
+
+static unsigned char RandomBuffer[HOSTILE_BUFFER_SIZE];  // in this image: near the receiver's
+
+static HostileTarget Targets[HOSTILE_TARGETS];
+static DWORD TargetThread;
+static std::vector<HostileMessage> Recent;
+
+static const char* const TARGET_NAMES[HOSTILE_TARGETS] = {"window", "button4", "button8",
+                                                          "button16", "eventwindow"};
+
+static HostileMessage Current;
+
+// The system reads some structures and memory blocks in the sender before
+// anything reaches the receiver; a fault there is the sender's own, and
+// names the message.
+static LONG WINAPI SenderFault(EXCEPTION_POINTERS* e)
+{
+    static LONG inside;
+    if (InterlockedExchange(&inside, 1))
+        ExitProcess(4);
+    static char line[200];
+    int length = snprintf(line, sizeof line, "sender-fault %s %s 0x%x 0x%llx 0x%llx at 0x%llx ip 0x%llx\n",
+                          Current.send ? "send" : "post", TARGET_NAMES[Current.target],
+                          Current.message, (unsigned long long)Current.wParam,
+                          (unsigned long long)Current.lParam,
+                          (unsigned long long)e->ExceptionRecord->ExceptionInformation[1],
+                          (unsigned long long)e->ContextRecord->Rip);
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, (DWORD)length, &written, nullptr);
+    ExitProcess(3);
+}
+
+static HWND EventWindowFind(DWORD process)
+{
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "PostEventClass", nullptr))) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == process)
+            return w;
+    }
+    return nullptr;
+}
+
+static int Fault(const char* what, int index)
+{
+    printf("fault %s (after %d messages; windows left:", what, index);
+    for (int i = 0; i < HOSTILE_TARGETS; ++i)
+        if (IsWindow(Targets[i].window))
+            printf(" %s", TARGET_NAMES[i]);
+    printf(")\n");
+    for (const HostileMessage& m : Recent)
+        printf("  %s %s 0x%x 0x%llx 0x%llx%s\n", m.send ? "send" : "post", TARGET_NAMES[m.target],
+               m.message, (unsigned long long)m.wParam, (unsigned long long)m.lParam,
+               m.pointer ? " (pointers)" : "");
+    fflush(stdout);
+    return 1;
+}
+
+static bool SendLimited(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result)
+{
+    SetLastError(0);
+    if (SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, SEND_LIMIT_MS, result))
+        return true;
+    return GetLastError() != ERROR_TIMEOUT && IsWindow(window);
+}
+
+// Waits until everything posted before has been taken; null when it was,
+// else what went wrong.
+static const char* Barrier()
+{
+    HWND exitButton = Targets[3].window;
+    DWORD_PTR state = 0;
+    if (!SendLimited(exitButton, BM_GETSTATE, 0, 0, &state))
+        return "BM_GETSTATE got no answer";
+    bool pushed = (state & BST_PUSHED) != 0;
+    if (!PostMessageA(exitButton, BM_SETSTATE, !pushed, 0))
+        return "BM_SETSTATE could not be posted";
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (!SendLimited(exitButton, BM_GETSTATE, 0, 0, &state))
+            return "BM_GETSTATE got no answer";
+        if (((state & BST_PUSHED) != 0) != pushed)
+            return nullptr;
+        if (GetTickCount() - start > BARRIER_LIMIT_MS)
+            return "posted messages not taken within 30 s";
+        Sleep(1);
+    }
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return 2;
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    SetUnhandledExceptionFilter(SenderFault);
+    uint64_t seed = _strtoui64(argv[1], nullptr, 10);
+    int count = atoi(argv[2]);
+
+    HWND window = FindWindowA("WindowClass_2", "Norvane");
+    if (!window) {
+        printf("fault no control window\n");
+        return 1;
+    }
+    DWORD process = 0;
+    TargetThread = GetWindowThreadProcessId(window, &process);
+    Targets[0] = {window, HOSTILE_WINDOW};
+    Targets[1] = {GetDlgItem(window, 4), HOSTILE_BUTTON};
+    Targets[2] = {GetDlgItem(window, 8), HOSTILE_BUTTON};
+    Targets[3] = {GetDlgItem(window, 16), HOSTILE_BUTTON};
+    Targets[4] = {EventWindowFind(process), HOSTILE_EVENT_WINDOW};
+    printf("targets");
+    for (const HostileTarget& t : Targets) {
+        printf(" %p", (void*)t.window);
+        if (!t.window) {
+            printf("\nfault a target is missing\n");
+            return 1;
+        }
+    }
+    printf("\n");
+
+    HostileBuffers buffers = {RandomBuffer, static_cast<unsigned char*>(VirtualAlloc(
+                                                nullptr, HOSTILE_BUFFER_SIZE, MEM_COMMIT | MEM_RESERVE,
+                                                PAGE_READWRITE))};
+    HostileGenerator generator(seed, Targets, RegisterWindowMessageA("KX_PostEventMessage"), buffers,
+                               nullptr);
+    HWND own = CreateWindowA("STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    generator.PointerMessagesLearn(own);
+    printf("pointer-messages");
+    for (UINT message = 0; message < WM_USER; ++message)
+        if (generator.PointerMessage(message))
+            printf(" 0x%x", message);
+    printf("\n");
+    fflush(stdout);
+
+    // The receiver's code starts here: the default base of a 64-bit image.
+    const LPARAM receiverCode = (LPARAM)0x140001000;
+    for (const HostileForgedCase& c : HOSTILE_FORGED) {
+        LPARAM lParam = c.lParam == HOSTILE_TIMER_PROCEDURE ? receiverCode : c.lParam;
+        if (!PostMessageA(Targets[c.target].window, c.message, c.wParam, lParam))
+            return Fault(c.what, 0);
+        const char* fault = Barrier();
+        if (!fault)
+            fault = HostileWindowFault(Targets);
+        if (fault) {
+            printf("forged %s: %s\n", c.what, fault);
+            return 1;
+        }
+        printf("forged %s: survived\n", c.what);
+    }
+
+    int sent = 0, posted = 0, refused = 0, excluded = 0;
+    DWORD start = GetTickCount();
+    for (int i = 0; i < count; ++i) {
+        HostileMessage m = generator.Next();
+        if (generator.Excluded(m)) {
+            ++excluded;
+            continue;
+        }
+        Recent.push_back(m);
+        Current = m;
+        HWND target = Targets[m.target].window;
+        if (m.send) {
+            DWORD_PTR result;
+            if (!SendLimited(target, m.message, m.wParam, m.lParam, &result))
+                return Fault(IsWindow(target) ? "a sent message got no answer within 5 s"
+                                              : "the target is gone",
+                             i);
+            ++sent;
+        } else if (PostMessageA(target, m.message, m.wParam, m.lParam)) {
+            ++posted;
+        } else {
+            ++refused;  // pointer-carrying messages cannot be posted
+        }
+        if ((i + 1) % BARRIER == 0 || i + 1 == count) {
+            const char* fault = Barrier();
+            if (!fault)
+                fault = HostileWindowFault(Targets);
+            if (fault)
+                return Fault(fault, i + 1);
+            Recent.clear();
+        }
+    }
+    // Leave the EXIT button as it was found.
+    DWORD_PTR state = 0;
+    if (SendLimited(Targets[3].window, BM_GETSTATE, 0, 0, &state) && (state & BST_PUSHED)) {
+        const char* fault = Barrier();
+        if (fault)
+            return Fault(fault, count);
+    }
+    printf("done sent %d posted %d refused %d excluded %d ms %lu\n", sent, posted, refused, excluded,
+           (unsigned long)(GetTickCount() - start));
+    return 0;
+}
