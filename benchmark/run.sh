@@ -34,7 +34,7 @@ if [ ! -f "$pe32/build.ninja" ]; then
 fi
 cmake --build "$pe32" --target Norvane >/dev/null 2>&1 || echo "bench: the PE32 image did not build" >&2
 if cmake --build "$build" --target Norvane baseline >/dev/null; then
-    echo "== user_bench (about 7 minutes)"
+    echo "== user_bench (about 8 minutes)"
     # Bounded even if something unforeseen stalls: SIGTERM makes it stop
     # every process it started and print nothing.
     timeout 1800 python3 "$here/user_bench.py" "$build" "$pe32/Norvane.exe" || rc=1
