@@ -6,19 +6,19 @@
 // two fonts, opens window 2, colours it and makes the three buttons with
 // their fonts. It posts the forged cases of hostile_messages.h one at a time
 // and takes each through EventWait. Then it sends (SendMessageA, straight
-// into the procedures)
-// and posts COUNT random messages to window 2, its buttons and the hidden
-// window, with valid structures wherever a message carries a pointer, and
-// takes what was posted through EventWait every 64 posts. No event the
-// program acts on may arise (a click of 4, 8 or 16, or a close request), and
-// the timer procedure that posted WM_TIMER messages name must never run.
-// Then it waits for a real click on the run button, releases the buttons,
-// fonts and window in the program's order, runs the end routines and exits
-// with code 0. Lines in LOG, flushed at once so that a script can follow:
+// into the procedures) and posts COUNT random messages to window 2, its
+// buttons and the hidden window, with valid structures wherever a message
+// carries a pointer, and takes what was posted through EventWait every 64
+// posts. No event the program acts on may arise (a click of 4, 8 or 16, or
+// a close request), the window must stay usable, and the timer procedure
+// that posted WM_TIMER messages name must never run. Then it waits for a
+// real click on the run button, releases the buttons, fonts and window in
+// the program's order, runs the end routines and exits with code 0. Lines
+// in LOG, flushed at once so that a script can follow:
 //   forged WHAT: survived   made-up values only the system should hand over
 //   fuzz SEED SENT POSTED REFUSED EXCLUDED MS
 //   ready X Y          the run button's centre on the screen
-//   event CODE SOURCE  each event after ready
+//   event CODE SOURCE  each click or close request after ready
 //   released
 //   fault TEXT         (exit code 1), followed by the recent messages
 // Exit code 3 when no click came within 120 s.
@@ -123,7 +123,8 @@ int main(int argc, char** argv)
 
     HostileBuffers buffers = {RandomBuffer, ZeroBuffer};
     HostileGenerator generator(seed, Targets, PostEventMessage, buffers, TimerProcedure);
-    HWND own = CreateWindowA("STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HWND own =
+        CreateWindowA("STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     generator.PointerMessagesLearn(own);
     DestroyWindow(own);
 
@@ -135,8 +136,10 @@ int main(int argc, char** argv)
             fault = HostileWindowFault(Targets);
         if (!fault && TimerProcedureCalls)
             fault = "the timer procedure ran";
-        if (fault)
-            return Fault(c.what), Fault(fault);
+        if (fault) {
+            LogLine("forged %s: %s\n", c.what, fault);
+            return 1;
+        }
         LogLine("forged %s: survived\n", c.what);
     }
 
@@ -171,8 +174,8 @@ int main(int argc, char** argv)
             Recent.clear();
         }
     }
-    LogLine("fuzz %llu %d %d %d %d %lu\n", (unsigned long long)seed, sent, posted, refused, excluded,
-            (unsigned long)(GetTickCount() - start));
+    LogLine("fuzz %llu %d %d %d %d %lu\n", (unsigned long long)seed, sent, posted, refused,
+            excluded, (unsigned long)(GetTickCount() - start));
 
     RECT button;
     GetWindowRect(run, &button);

@@ -13,11 +13,14 @@
 // pointers to buffers of the sender. In the same process those are valid
 // structures; sent from another process the system copies the structures
 // it knows how to copy and passes the rest as bare numbers, which mean
-// nothing in the receiver.
+// nothing in the receiver. In the same process the pointers and handles the
+// system does not know of are valid as well (notification headers, timer
+// procedures, device contexts). DDE messages carry a fresh memory block,
+// which the system copies from the sender.
 //
 // Left out, because by the system's own rules they end, click, hide or
 // freeze the control window and so end the run rather than test it
-// (HostileExcluded):
+// (HostileGenerator::Excluded):
 //   - WM_DESTROY and WM_NCDESTROY: forged teardown notices; the procedures
 //     release a window's state as the window goes;
 //   - WM_CLOSE: to window 2 it is the user's close request (the program
@@ -177,7 +180,10 @@ public:
         }
     }
 
-    bool PointerMessage(UINT message) const { return message < WM_USER && pointerMessage_[message]; }
+    bool PointerMessage(UINT message) const
+    {
+        return message < WM_USER && pointerMessage_[message];
+    }
 
     HostileMessage Next()
     {
@@ -228,7 +234,7 @@ public:
             return m.wParam ? nullptr : "drawing off";
         case WM_COMMAND:
             for (int i = 0; i < HOSTILE_TARGETS; ++i)
-                if (targets_[i].role == HOSTILE_BUTTON && (HWND)m.lParam == targets_[i].window)
+                if (targets_[i].role == HOSTILE_BUTTON && SameWindow(m.lParam, targets_[i].window))
                     return "click";
             return nullptr;
         case WM_KEYDOWN:
@@ -252,9 +258,16 @@ public:
         return nullptr;
     }
 
-    std::mt19937_64& Random() { return random_; }
-
 private:
+    // A window handle names its window by the low word of its low 32 bits;
+    // the high word may also be 0 or 0xFFFF.
+    static bool SameWindow(LPARAM value, HWND window)
+    {
+        auto v = (uint32_t)value, w = (uint32_t)(uintptr_t)window;
+        return LOWORD(v) == LOWORD(w) &&
+               (HIWORD(v) == HIWORD(w) || HIWORD(v) == 0 || HIWORD(v) == 0xFFFF);
+    }
+
     UINT Message()
     {
         // The messages the window procedure and the hidden window handle,
@@ -332,7 +345,8 @@ private:
         m.lParam = (LPARAM)at;
         // wParam is a count, a size or a flag (the system sizes its copies by
         // it), except for the three that return a pair through two pointers.
-        bool pair = m.message == EM_GETSEL || m.message == SBM_GETRANGE || m.message == CB_GETEDITSEL;
+        bool pair =
+            m.message == EM_GETSEL || m.message == SBM_GETRANGE || m.message == CB_GETEDITSEL;
         m.wParam = pair ? (WPARAM)(buffers_.random + 2048 + offset) : (WPARAM)(random_() % 256);
     }
 

@@ -4,9 +4,9 @@
 // Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
 // forged cases of hostile_messages.h are posted one at a time, each followed
-// by the check below; then the random messages. Each drawn
-// message is posted, or sent with a time limit (a receiver that stops
-// answering is a fault, not a wait). Every BARRIER messages the run waits
+// by the check below; then the random messages. Each drawn message is
+// posted, or sent with a time limit (a receiver that stops answering is a
+// fault, not a wait). Every BARRIER messages the run waits
 // until the receiver has taken everything posted so far: it posts
 // BM_SETSTATE to the EXIT button, flipping its highlight, and reads the
 // state back with sent BM_GETSTATE until the flip shows; then it checks that
@@ -18,6 +18,7 @@
 //   forged WHAT: survived   made-up values only the system should hand over
 //   done sent S posted P refused R excluded E ms T
 //   fault TEXT (then the recent messages)
+//   sender-fault ...   the system faulted in this process on the message shown
 // Exit code 0 when no fault was seen.
 #include <windows.h>
 
@@ -35,7 +36,6 @@ constexpr DWORD BARRIER_LIMIT_MS = 30000;
 static unsigned char RandomBuffer[HOSTILE_BUFFER_SIZE];  // in this image: near the receiver's
 
 static HostileTarget Targets[HOSTILE_TARGETS];
-static DWORD TargetThread;
 static std::vector<HostileMessage> Recent;
 
 static const char* const TARGET_NAMES[HOSTILE_TARGETS] = {"window", "button4", "button8",
@@ -52,12 +52,11 @@ static LONG WINAPI SenderFault(EXCEPTION_POINTERS* e)
     if (InterlockedExchange(&inside, 1))
         ExitProcess(4);
     static char line[200];
-    int length = snprintf(line, sizeof line, "sender-fault %s %s 0x%x 0x%llx 0x%llx at 0x%llx ip 0x%llx\n",
+    int length = snprintf(line, sizeof line, "sender-fault %s %s 0x%x 0x%llx 0x%llx at 0x%llx\n",
                           Current.send ? "send" : "post", TARGET_NAMES[Current.target],
                           Current.message, (unsigned long long)Current.wParam,
                           (unsigned long long)Current.lParam,
-                          (unsigned long long)e->ExceptionRecord->ExceptionInformation[1],
-                          (unsigned long long)e->ContextRecord->Rip);
+                          (unsigned long long)e->ExceptionRecord->ExceptionInformation[1]);
     DWORD written;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, (DWORD)length, &written, nullptr);
     ExitProcess(3);
@@ -136,7 +135,7 @@ int main(int argc, char** argv)
         return 1;
     }
     DWORD process = 0;
-    TargetThread = GetWindowThreadProcessId(window, &process);
+    GetWindowThreadProcessId(window, &process);
     Targets[0] = {window, HOSTILE_WINDOW};
     Targets[1] = {GetDlgItem(window, 4), HOSTILE_BUTTON};
     Targets[2] = {GetDlgItem(window, 8), HOSTILE_BUTTON};
@@ -152,12 +151,13 @@ int main(int argc, char** argv)
     }
     printf("\n");
 
-    HostileBuffers buffers = {RandomBuffer, static_cast<unsigned char*>(VirtualAlloc(
-                                                nullptr, HOSTILE_BUFFER_SIZE, MEM_COMMIT | MEM_RESERVE,
-                                                PAGE_READWRITE))};
-    HostileGenerator generator(seed, Targets, RegisterWindowMessageA("KX_PostEventMessage"), buffers,
-                               nullptr);
-    HWND own = CreateWindowA("STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    auto* zero = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, HOSTILE_BUFFER_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    HostileBuffers buffers = {RandomBuffer, zero};
+    UINT postEventMessage = RegisterWindowMessageA("KX_PostEventMessage");
+    HostileGenerator generator(seed, Targets, postEventMessage, buffers, nullptr);
+    HWND own =
+        CreateWindowA("STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     generator.PointerMessagesLearn(own);
     printf("pointer-messages");
     for (UINT message = 0; message < WM_USER; ++message)
@@ -221,7 +221,7 @@ int main(int argc, char** argv)
         if (fault)
             return Fault(fault, count);
     }
-    printf("done sent %d posted %d refused %d excluded %d ms %lu\n", sent, posted, refused, excluded,
-           (unsigned long)(GetTickCount() - start));
+    printf("done sent %d posted %d refused %d excluded %d ms %lu\n", sent, posted, refused,
+           excluded, (unsigned long)(GetTickCount() - start));
     return 0;
 }
