@@ -94,6 +94,8 @@ cmd_run() {
         say "no DISPLAY: running on a virtual display (Xvfb $DISPLAY); nobody can see or click the window there"
     fi
     trap '[ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    # An interrupted run still stops its virtual display.
+    trap 'exit 130' INT TERM
     say "starting $exe under Wine (first start creates a Wine prefix: a few seconds)"
     /usr/lib/wine/wine64 "$exe" </dev/null >/dev/null 2>&1 &
     local pid=$!
