@@ -17,22 +17,9 @@
 #include "runtime/data/run_once.h"
 #include "runtime/process/globals.h"
 #include "tests/runtime/data/main_heap_limit.h"
+#include "tests/runtime/data/process_threads.h"
 
 namespace {
-
-// Busy (allocated) blocks of heap: two counts taken around an operation show
-// whether it left anything behind.
-size_t HeapBusyBlocks(HANDLE heap)
-{
-    size_t busy = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-            ++busy;
-    HeapUnlock(heap);
-    return busy;
-}
 
 std::vector<PoolChunk*> Chunks(PoolChunk* list)
 {

@@ -12,22 +12,9 @@
 #include "runtime/process/string_service.h"
 #include "runtime/window/event.h"
 #include "runtime/window/font.h"
+#include "tls_slots.h"
 
 namespace {
-
-std::vector<DWORD> TakeEverySlot()
-{
-    std::vector<DWORD> taken;
-    for (DWORD slot; (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        taken.push_back(slot);
-    return taken;
-}
-
-void FreeSlots(const std::vector<DWORD>& slots)
-{
-    for (DWORD slot : slots)
-        TlsFree(slot);
-}
 
 struct SlotCase {
     const char* name;

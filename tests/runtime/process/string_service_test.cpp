@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/process/string_service.h"
+#include "tls_slots.h"
 
 namespace {
 
@@ -16,21 +17,6 @@ bool HeapExists(HANDLE heap)
         if (heaps[i] == heap)
             return true;
     return false;
-}
-
-// Every slot still free, taken; the caller frees them.
-std::vector<DWORD> TakeEverySlot()
-{
-    std::vector<DWORD> taken;
-    for (DWORD slot; (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;)
-        taken.push_back(slot);
-    return taken;
-}
-
-void FreeSlots(const std::vector<DWORD>& slots)
-{
-    for (DWORD slot : slots)
-        TlsFree(slot);
 }
 
 TEST(StringService, InitMakesHeapSlotAndWorkRecord)
