@@ -4,6 +4,7 @@
 #   ./norvane.sh run     build and run Norvane (the 64-bit port under Wine here)
 #   ./norvane.sh test    build both presets and run every test
 #   ./norvane.sh bench   print the benchmark figures
+#   ./norvane.sh soak    the long runs in full (100 rounds, 100 000 hostile messages)
 #
 # Each installs what is missing from Debian's packages first.
 set -euo pipefail
@@ -12,10 +13,11 @@ top=$PWD
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xdotool
           x11-utils x11-apps imagemagick qemu-user gcc-multilib g++-multilib googletest
-          python3 libx11-6 libxi6)
+          python3 libx11-6 libxi6 openbox fonts-liberation)
 
 say() { echo "norvane: $*"; }
 XVFB_PID=""
+WM_PID=""
 
 install_missing() {
     local missing=() p
@@ -90,10 +92,13 @@ cmd_run() {
             say "no display, and a virtual one (Xvfb) could not be started" >&2
             exit 1
         fi
+        # A desktop has a window manager; without one Wine waits for it.
+        openbox --sm-disable </dev/null >/dev/null 2>&1 &
+        WM_PID=$!
         shot=$top/build/win64/norvane-window.png
-        say "no DISPLAY: running on a virtual display (Xvfb $DISPLAY); nobody can see or click the window there"
+        say "no DISPLAY: running on a virtual display (Xvfb $DISPLAY with a window manager); nobody can see or click the window there"
     fi
-    trap '[ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    trap '[ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null; [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
     # An interrupted run still stops its virtual display.
     trap 'exit 130' INT TERM
     say "starting $exe under Wine (first start creates a Wine prefix: a few seconds)"
@@ -121,6 +126,12 @@ cmd_run() {
     return $rc
 }
 
+cmd_soak() {
+    install_missing
+    build_preset win64
+    NORVANE_SOAK=1 ctest --preset win64 -L soak
+}
+
 cmd_bench() {
     install_missing
     build_preset win64 >/dev/null
@@ -131,5 +142,6 @@ case "${1:-}" in
     run) cmd_run ;;
     test) cmd_test ;;
     bench) cmd_bench ;;
-    *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+    soak) cmd_soak ;;
+    *) echo "usage: $0 run|test|bench|soak" >&2; exit 2 ;;
 esac

@@ -55,13 +55,34 @@ start_norvane() {
     NORVANE_PID=$!
 }
 
-# wait_window [seconds]: sets WID to the X window of "Norvane".
+# A window manager runs on the display: it names a window of its own on the
+# root window (the property outlives a manager that was stopped).
+wm_present() {
+    local id
+    id=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | sed -n 's/.*window id # //p')
+    [ -n "$id" ] && xwininfo -id "$id" >/dev/null 2>&1
+}
+
+# wait_window [seconds]: sets WID to the X window of "Norvane". Under a
+# window manager the window takes input only once the manager has taken it
+# into its frame (WM_STATE set), and it is then made the active window, as a
+# newly started program's window is on Windows: otherwise the manager's late
+# focus change can reach the button between press and release and cancel
+# the click.
 wait_window() {
-    local limit=$(( ${1:-15} * 10 )) i
+    local limit=$(( ${1:-15} * 10 )) i managed=0
+    wm_present && managed=1
     WID=""
     for ((i = 0; i < limit; i++)); do
         WID=$(xdotool search --name '^Norvane$' 2>/dev/null | head -n 1)
-        [ -n "$WID" ] && xdotool getwindowgeometry "$WID" >/dev/null 2>&1 && { sleep 0.3; return 0; }
+        if [ -n "$WID" ] && xdotool getwindowgeometry "$WID" >/dev/null 2>&1; then
+            if [ $managed -eq 0 ]; then
+                sleep 0.3; return 0
+            fi
+            if xprop -id "$WID" WM_STATE 2>/dev/null | grep -q 'state: Normal'; then
+                focus_window; return 0
+            fi
+        fi
         kill -0 "$NORVANE_PID" 2>/dev/null || return 1
         sleep 0.1
     done
@@ -93,8 +114,9 @@ stop_norvane() {
 }
 
 # Client point (x, y) of the control window → click there with the real pointer.
-# Without a window manager Wine draws the frame itself; the client area of a
-# captioned tool window starts at (3, 19) inside the X window.
+# Wine draws a tool window's frame itself, with or without a window manager
+# (which gives it no decorations): the client area of a captioned tool window
+# starts at (3, 19) inside the X window.
 CLIENT_X=3
 CLIENT_Y=19
 click_client() {
@@ -104,9 +126,27 @@ click_run() { click_client 148 50; }
 click_repeat() { click_client 148 120; }
 click_exit() { click_client 255 172; }
 
+# Keys go to the window that has the focus. A window manager gives a new
+# window the focus itself, a moment after mapping it; asking it again would
+# send the program a second focus request that can arrive in the middle of a
+# click and cancel it. So the focus is awaited, and only asked for when it
+# does not come.
+focus_window() {
+    local i
+    for ((i = 0; i < 50; i++)); do
+        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$WID" ] && break
+        if [ $i -eq 10 ]; then
+            if wm_present; then xdotool windowactivate "$WID" 2>/dev/null
+            else xdotool windowfocus "$WID" 2>/dev/null; fi
+        fi
+        sleep 0.1
+    done
+    sleep 0.3
+}
+
 keys() {
     local k
-    xdotool windowfocus "$WID" 2>/dev/null; sleep 0.3
+    focus_window
     for k in "$@"; do xdotool key "$k"; sleep 0.25; done
 }
 

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The test environment of the win64 preset: a Wine prefix kept in the build
 # tree, one Wine server kept running for the whole test run, and a private
-# Xvfb on a free display number.
+# Xvfb on a free display number with a window manager, as a desktop has.
 #
-#   wine-env.sh start BUILD_DIR   prepare everything, write BUILD_DIR/test-env/display
-#   wine-env.sh stop  BUILD_DIR   stop the server and the display started here
+#   wine-env.sh start BUILD_DIR    prepare everything, write BUILD_DIR/test-env/display
+#   wine-env.sh stop  BUILD_DIR    stop the server, the window manager and the display
+#   wine-env.sh wm-off BUILD_DIR   stop only the window manager (for a bare-display check)
+#   wine-env.sh wm-on  BUILD_DIR   start it again
 set -u
 action=$1
 build=$(cd "$2" && pwd)
@@ -22,6 +24,40 @@ free_display() {
         fi
     done
     return 1
+}
+
+wm_running() {
+    # A window manager announces itself on the root window by a window of its
+    # own; the property outlives a window manager that was stopped.
+    local id
+    id=$(DISPLAY=$(cat "$env_dir/display") xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null \
+         | sed -n 's/.*window id # //p')
+    [ -n "$id" ] && DISPLAY=$(cat "$env_dir/display") xwininfo -id "$id" >/dev/null 2>&1
+}
+
+wm_on() {
+    local display
+    display=$(cat "$env_dir/display")
+    DISPLAY=$display openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" </dev/null >"$env_dir/wm.log" 2>&1 &
+    echo $! >"$env_dir/wm.pid"
+    for _ in $(seq 1 100); do
+        wm_running && return 0
+        sleep 0.05
+    done
+    echo "wine-env: the window manager (openbox) did not start on $display (see $env_dir/wm.log)" >&2
+    return 1
+}
+
+wm_off() {
+    if [ -f "$env_dir/wm.pid" ]; then
+        kill "$(cat "$env_dir/wm.pid")" 2>/dev/null
+        for _ in $(seq 1 100); do
+            kill -0 "$(cat "$env_dir/wm.pid")" 2>/dev/null || break
+            sleep 0.05
+        done
+        rm -f "$env_dir/wm.pid"
+    fi
+    return 0
 }
 
 start() {
@@ -48,18 +84,44 @@ start() {
         exit 1
     fi
     export DISPLAY=$(cat "$env_dir/display")
+    wm_on || exit 1
+    # The persistent server must be ours before anything else talks to Wine:
+    # a server that a client starts on its own (wineboot's, on a new prefix)
+    # lingers for no time at all, so it quits between two test programs and
+    # the next one can meet it half gone ("recvmsg: Connection reset by peer").
+    mkdir -p "$WINEPREFIX"
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "wine-env: creating the Wine prefix $WINEPREFIX (takes a few seconds)"
         timeout 120 "$WINE" wineboot -i </dev/null >"$env_dir/wineboot.log" 2>&1
     fi
-    # One persistent server for the whole run: later programs start in well
-    # under a second. Helper processes it starts must not hold our pipes.
-    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    # Helper processes it starts must not hold our pipes.
     timeout 60 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
-    echo "wine-env: Wine prefix ready, Xvfb on $DISPLAY"
+    if ! server_is_persistent; then
+        echo "wine-env: the Wine server for $WINEPREFIX is not the persistent one" >&2
+        exit 1
+    fi
+    echo "wine-env: Wine prefix ready, Xvfb on $DISPLAY with a window manager"
+}
+
+# The server of this prefix runs with "-p" last on its command line (the
+# Debian wrapper puts "-p0" first).
+server_is_persistent() {
+    local pid
+    for pid in $(pgrep -f 'wineserver'); do
+        case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in */"$(server_dir)") ;; *) continue ;; esac
+        tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q -- '-p $' && return 0
+    done
+    return 1
+}
+
+# Wine names its server directory after the prefix's device and inode.
+server_dir() {
+    printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"
 }
 
 stop_quietly() {
+    wm_off
     if [ -f "$env_dir/xvfb.pid" ]; then
         kill "$(cat "$env_dir/xvfb.pid")" 2>/dev/null
         rm -f "$env_dir/xvfb.pid"
@@ -67,6 +129,7 @@ stop_quietly() {
     rm -f "$env_dir/display"
     if [ -d "$WINEPREFIX" ]; then
         "$WINESERVER" -k </dev/null >/dev/null 2>&1
+        timeout 20 "$WINESERVER" -w </dev/null >/dev/null 2>&1
     fi
     return 0
 }
@@ -74,5 +137,7 @@ stop_quietly() {
 case "$action" in
     start) start ;;
     stop) stop_quietly; echo "wine-env: stopped" ;;
-    *) echo "usage: $0 start|stop BUILD_DIR" >&2; exit 2 ;;
+    wm-off) wm_off ;;
+    wm-on) wm_on ;;
+    *) echo "usage: $0 start|stop|wm-off|wm-on BUILD_DIR" >&2; exit 2 ;;
 esac
