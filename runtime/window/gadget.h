@@ -5,8 +5,8 @@
 // identifier and "KX_ID" property are its gadget number, and which is
 // subclassed by GadgetProc so that its number, properties and queued click
 // events go when the control receives WM_NCDESTROY as it is really destroyed
-// (see window.h). Behaviour that differs
-// by kind lives in a GadgetKind table of optional operations.
+// (see window.h). Behaviour that differs by kind lives in a GadgetKind table
+// of optional operations.
 #pragma once
 
 #include <stddef.h>
