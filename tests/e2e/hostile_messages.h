@@ -19,7 +19,7 @@
 // which the system copies from the sender.
 //
 // WM_DESTROY and WM_NCDESTROY are drawn like any other: the system sends
-// them only as a window really goes, and does nothing with a forged one.
+// them only as a window really goes, and the program must ignore any other.
 //
 // Left out, because by the system's own rules they end, click, hide or
 // freeze the control window and so end the run rather than test it

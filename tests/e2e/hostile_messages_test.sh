@@ -42,9 +42,9 @@ grep -a 'Unhandled' "$WORK/trace.raw" | head -n 3
 check "the program is still running" still_running
 
 expected=$(( $(nproc) > 1 ? $(nproc) - 1 : 1 ))
-# run_ends_the_run WHAT: a real click on the run button starts the workers,
+# run_button_ends_it WHAT: a real click on the run button starts the workers,
 # each time-critical, and the process ends with code 0.
-run_ends_the_run() {
+run_button_ends_it() {
     click_run
     wait_exit 30
     check "$1: a real click on the run button then ends it with exit code 0" [ "$EXIT_CODE" -eq 0 ]
@@ -55,8 +55,9 @@ run_ends_the_run() {
     check "$1: each worker made time-critical" \
         [ "$(grep -cE '^KERNEL32.SetThreadPriority\([0-9a-f]+,[0-9a-f]*0000000f\)' "$WORK/calls.txt")" -eq "$workers" ]
     check "$1: no Norvane process left" no_norvane_process_left
+    stop_norvane  # a program that did not end must not take the next run's input
 }
-run_ends_the_run "$count messages"
+run_button_ends_it "$count messages"
 
 for case in $(seq 0 19); do
     for ending in run alt_f4; do
@@ -67,14 +68,14 @@ for case in $(seq 0 19); do
         what=$(tr -d '\r' <"$WORK/case.out" | sed -n 's/^forged //p')
         check "${what:-destruction case $case (no answer)}" [ "$sender_rc" -eq 0 ]
         if [ $ending = run ]; then
-            run_ends_the_run "${what%%:*}"
+            run_button_ends_it "${what%%:*}"
         else
             close_request_alt_f4
             wait_exit 20
             check "${what%%:*}: Alt+F4 then ends it with exit code 0" [ "$EXIT_CODE" -eq 0 ]
             check "${what%%:*}: no Norvane process left" no_norvane_process_left
+            stop_norvane
         fi
-        stop_norvane
     done
 done
 finish

@@ -6,9 +6,9 @@
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
 // forged cases and the destruction cases of hostile_messages.h are
 // delivered one at a time, each followed by the check below and a look at
-// the window's and the buttons' texts; then the random messages. Each drawn message is
-// posted, or sent with a time limit (a receiver that stops answering is a
-// fault, not a wait). Every BARRIER messages the run waits
+// the window's and the buttons' texts; then the random messages. Each drawn
+// message is posted, or sent with a time limit (a receiver that stops
+// answering is a fault, not a wait). Every BARRIER messages the run waits
 // until the receiver has taken everything posted so far: it posts
 // BM_SETSTATE to the EXIT button, flipping its highlight, and reads the
 // state back with sent BM_GETSTATE until the flip shows; then it checks that
