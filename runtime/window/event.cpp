@@ -62,8 +62,7 @@ void EventServiceInit()
 
 void EventServiceEnd()
 {
-    if (PostEventWindow)
-        DestroyWindow(PostEventWindow);
+    PostEventWindowDestroy();
 }
 
 EventQueueState* EventQueueGet()

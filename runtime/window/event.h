@@ -147,6 +147,9 @@ LRESULT CALLBACK PostEventWindowProc(HWND window, UINT message, WPARAM wParam, L
 // Start-up part of EventServiceInit: the registered message, the class
 // "PostEventClass" and the hidden window.
 void PostEventWindowCreate();
+// End part of EventServiceEnd: destroys the hidden window and frees the
+// blocks it will no longer deliver.
+void PostEventWindowDestroy();
 
 // Accelerators for the message EventWait is about to dispatch, or null.
 HACCEL ActiveAccelerators(HWND activeWindow);

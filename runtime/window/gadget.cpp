@@ -9,6 +9,13 @@
 // a control whose identifier names no record of this very control falls back
 // to its class's own procedure, so a stray identifier cannot send messages
 // through someone else's record.
+//
+// What another process can make GadgetProc do: every message goes to the
+// control's class procedure as it would without us; a close request
+// destroys the control by the system's own rule, and its number goes with
+// it. A WM_DESTROY or WM_NCDESTROY outside a real destruction of the
+// control (window.h) is swallowed, so it neither releases the number nor
+// reaches the class procedure.
 #include "runtime/base.h"
 
 #include <commctrl.h>
@@ -18,6 +25,7 @@
 #include "runtime/window/drop_target.h"
 #include "runtime/window/event.h"
 #include "runtime/window/gadget.h"
+#include "runtime/window/window.h"
 
 ObjectTable* GadgetTable;
 HFONT GadgetDefaultGuiFont;
@@ -83,13 +91,22 @@ static GadgetRecord* GadgetRecordOf(ObjectNumber number, HWND window)
 
 LRESULT CALLBACK GadgetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (WindowDestroyForged(window, message))
+        return 0;
     auto id = (ObjectNumber)GetWindowLongPtrA(window, GWLP_ID);
     if (id == -1)
         return DefWindowProcA(window, message, wParam, lParam);
     GadgetRecord* record = GadgetRecordOf(id, window);
     WNDPROC previous = record ? record->previousProcedure
                               : (WNDPROC)GetClassLongPtrA(window, GCLP_WNDPROC);
+    // The default handling of a close request destroys the control, as
+    // really as GadgetFree does.
+    WindowDestroyMark closing;
+    if (message == WM_CLOSE)
+        WindowDestroyMarkEnter(&closing, window);
     LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
+    if (message == WM_CLOSE)
+        WindowDestroyMarkLeave(&closing);
     if (message != WM_NCDESTROY)
         return result;
     // The class procedure may have released a dynamic record: look again.
@@ -149,7 +166,7 @@ intptr_t GadgetFree(ObjectNumber number)
     auto* record = static_cast<GadgetRecord*>(ObjectGet(GadgetTable, number));
     if (!record)
         return 0;
-    if (DestroyWindow(record->window))
+    if (WindowDestroy(record->window))
         return 1;
     // A control that is already gone never reaches GadgetProc again; its
     // number would stay taken for good.

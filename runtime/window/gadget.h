@@ -4,8 +4,9 @@
 // container (the window most recently opened by WindowOpen), whose control
 // identifier and "KX_ID" property are its gadget number, and which is
 // subclassed by GadgetProc so that its number, properties and queued click
-// events go when the control receives WM_NCDESTROY. Behaviour that differs
-// by kind lives in a GadgetKind table of optional operations.
+// events go when the control receives WM_NCDESTROY as it is really destroyed
+// (see window.h). Behaviour that differs by kind lives in a GadgetKind table
+// of optional operations.
 #pragma once
 
 #include <stddef.h>

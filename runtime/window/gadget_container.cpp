@@ -10,10 +10,16 @@
 // current container the thread has none until the next WindowOpen, so a
 // gadget can never be created in a dead window. Records are only read from
 // windows of this process: another process may use the same property name.
+//
+// What another process can make GadgetContainerProc do: nothing of its own;
+// messages go on to the window's procedure. A WM_DESTROY or WM_NCDESTROY
+// outside a real destruction of the window (window.h) is swallowed: the
+// record and the thread's current container stay.
 #include <stdio.h>
 
 #include "runtime/process/globals.h"
 #include "runtime/window/gadget.h"
+#include "runtime/window/window.h"
 
 constexpr size_t GADGET_STACK_NAME_SIZE = 48;
 
@@ -110,6 +116,8 @@ HWND GadgetContainerSet(HWND window)
 
 LRESULT CALLBACK GadgetContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (WindowDestroyForged(window, message))
+        return 0;
     char name[GADGET_STACK_NAME_SIZE];
     ContainerPropertyName(name);
     GadgetContainerRecord* record = ContainerRecordOf(window, name);

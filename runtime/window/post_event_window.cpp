@@ -9,7 +9,10 @@
 // and dereferences nothing unless both the address and the serial match; a
 // block is unlinked as it is consumed, so a replayed message finds nothing.
 // Anything else is dropped. WM_CLOSE is ignored: only EventServiceEnd
-// destroys this window.
+// destroys this window, and it lets go of the window and of the blocks
+// itself, so no message can make the procedure release them: a WM_DESTROY or
+// WM_NCDESTROY that reaches the window while it is still PostEventWindow is
+// forged and swallowed.
 #include <string.h>
 
 #include "runtime/process/globals.h"
@@ -100,9 +103,14 @@ int32_t EventPostMessage(int32_t code, ObjectNumber object, ObjectNumber window,
     return 0;
 }
 
-// Blocks still registered when the window goes will never be delivered.
-static void PostedBlocksFree()
+void PostEventWindowDestroy()
 {
+    HWND window = PostEventWindow;
+    if (!window)
+        return;
+    PostEventWindow = nullptr;
+    DestroyWindow(window);
+    // Blocks still registered now will never be delivered.
     EventLockEnter();
     PostedEvent* block = PostedBlocks;
     PostedBlocks = nullptr;
@@ -124,9 +132,8 @@ LRESULT CALLBACK PostEventWindowProc(HWND window, UINT message, WPARAM wParam, L
         }
     } else if (message == WM_CLOSE) {
         return 0;
-    } else if (message == WM_NCDESTROY && window == PostEventWindow) {
-        PostEventWindow = nullptr;
-        PostedBlocksFree();
+    } else if ((message == WM_DESTROY || message == WM_NCDESTROY) && window == PostEventWindow) {
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

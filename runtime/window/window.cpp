@@ -31,13 +31,14 @@ struct WindowLastMessage {
     LPARAM lParam;
 };
 
-// Second per-thread segment: a message hook for the thread's windows.
-// Nothing installs one; the segment keeps the per-thread layout complete.
-struct WindowThreadHook {
-    void* hook;
+// Second per-thread segment: the innermost destruction the thread has
+// marked (a pointer-sized slot, as the per-thread layout has it).
+struct WindowThreadDestroying {
+    WindowDestroyMark* innermost;
 };
 
 static uint32_t LastMessageSegment;
+static uint32_t DestroyingSegment;
 static bool SegmentsRegistered;
 
 static const ACCEL WINDOW_ACCELERATORS[WINDOW_ACCELERATOR_COUNT] = {
@@ -65,7 +66,7 @@ void WindowServiceInit()
     ClassIcon = LoadIconA(InstanceHandle, MAKEINTRESOURCEA(1));
     ClassCursor = LoadCursorA(nullptr, IDC_ARROW);
     LastMessageSegment = ThreadDataRegister(sizeof(WindowLastMessage), nullptr, nullptr);
-    ThreadDataRegister(sizeof(WindowThreadHook), nullptr, nullptr);
+    DestroyingSegment = ThreadDataRegister(sizeof(WindowThreadDestroying), nullptr, nullptr);
     SegmentsRegistered = true;
 }
 
@@ -83,6 +84,59 @@ void WindowLastMessageSet(WPARAM wParam, LPARAM lParam)
         return;
     last->wParam = wParam;
     last->lParam = lParam;
+}
+
+static WindowThreadDestroying* Destroying()
+{
+    if (!SegmentsRegistered)
+        return nullptr;
+    return static_cast<WindowThreadDestroying*>(ThreadDataGet(DestroyingSegment));
+}
+
+void WindowDestroyMarkEnter(WindowDestroyMark* mark, HWND window)
+{
+    WindowThreadDestroying* d = Destroying();
+    mark->window = window;
+    mark->outer = d ? d->innermost : nullptr;
+    if (d)
+        d->innermost = mark;
+}
+
+void WindowDestroyMarkLeave(WindowDestroyMark* mark)
+{
+    WindowThreadDestroying* d = Destroying();
+    if (d && d->innermost == mark)
+        d->innermost = mark->outer;
+}
+
+BOOL WindowDestroy(HWND window)
+{
+    WindowDestroyMark mark;
+    WindowDestroyMarkEnter(&mark, window);
+    BOOL destroyed = DestroyWindow(window);
+    WindowDestroyMarkLeave(&mark);
+    return destroyed;
+}
+
+// A child goes with its parent, an owned window with its owner.
+static HWND WindowAbove(HWND window)
+{
+    if (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
+        return GetParent(window);
+    return GetWindow(window, GW_OWNER);
+}
+
+bool WindowDestroyForged(HWND window, UINT message)
+{
+    if (message != WM_DESTROY && message != WM_NCDESTROY)
+        return false;
+    WindowThreadDestroying* d = Destroying();
+    for (const WindowDestroyMark* mark = d ? d->innermost : nullptr; mark; mark = mark->outer) {
+        for (HWND w = window; w; w = WindowAbove(w))
+            if (w == mark->window)
+                return false;
+    }
+    return true;
 }
 
 static void ClassRegister(const char* className)
@@ -226,7 +280,7 @@ void WindowClose(ObjectNumber number)
     // Without its number the window's last messages touch no record.
     RemovePropA(window, "KX_WindowID");
     DropTargetRemove(window);
-    DestroyWindow(window);
+    WindowDestroy(window);
     char className[WINDOW_CLASS_NAME_SIZE];
     WindowClassName(className, number);
     UnregisterClassA(className, InstanceHandle);

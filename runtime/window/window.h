@@ -83,6 +83,19 @@ intptr_t WindowSetColor(ObjectNumber number, int32_t colour);
 // Closes the window and returns all it holds; ANY_NUMBER closes every
 // window. Also the window table's release routine.
 void WindowClose(ObjectNumber number);
+// DestroyWindow with the window's destruction messages believed (see above).
+BOOL WindowDestroy(HWND window);
+// A destruction on the calling thread whose messages are believed: entered
+// before and left after a call that may destroy window, innermost first.
+struct WindowDestroyMark {
+    HWND window;
+    WindowDestroyMark* outer;
+};
+void WindowDestroyMarkEnter(WindowDestroyMark* mark, HWND window);
+void WindowDestroyMarkLeave(WindowDestroyMark* mark);
+// Whether message is WM_DESTROY or WM_NCDESTROY for window outside any
+// marked destruction of it: a forgery, to be swallowed.
+bool WindowDestroyForged(HWND window, UINT message);
 // The accelerator table of an open window, or null (used by EventWait).
 HACCEL WindowAccelerators(ObjectNumber number);
 // EventWait records the wParam and lParam of the message it last dispatched

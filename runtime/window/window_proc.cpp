@@ -7,6 +7,22 @@
 // handled message is one row of a table: a handler returns the message's
 // result, or NOT_HANDLED to pass the message on to DefWindowProcA.
 // WM_CLOSE only posts an event: windows are closed by WindowClose alone.
+//
+// Any process can send or post any of these messages. What one can make a
+// handler do (sent ones carry only structures the system copies; queued
+// device contexts and timer procedures never reach here, see EventWait):
+//   WM_MOVE, WM_SIZE, WM_TIMER, mouse and tray messages: queue an event the
+//       program ignores; WM_SIZE also sets the record's sized flag
+//   WM_ACTIVATE: focus back to the remembered control of this window, or
+//       remember the focus and hide the keyboard cues
+//   WM_CLOSE: the user's close request (the program ends, as by Alt+F4)
+//   WM_COMMAND: a click or a menu command, or a Tab step, as the user's own
+//   WM_ERASEBKGND, WM_SYSCOLORCHANGE, WM_GETMINMAXINFO: paint, pass on, fill
+//       in the copy; nothing kept
+//   WM_NOTIFY, control messages: passed to a gadget kind only for the
+//       gadget's own control (push buttons take none)
+//   WM_DESTROY, WM_NCDESTROY: nothing (swallowed unless the window is
+//       really going, see window.h)
 #include "runtime/window/window.h"
 
 #include "runtime/window/event.h"
@@ -179,8 +195,12 @@ static LRESULT OnControlMessage(const WindowMessage& m)
     return GadgetNotify(reinterpret_cast<HWND>(m.lParam), m.window, m.message, m.wParam, m.lParam);
 }
 
-static LRESULT OnNcDestroy(const WindowMessage& m)
+static LRESULT OnDestroy(const WindowMessage& m)
 {
+    if (WindowDestroyForged(m.window, m.message))
+        return 0;
+    if (m.message == WM_DESTROY)
+        return NOT_HANDLED;
     RemovePropA(m.window, "KX_Focus");
     return 1;
 }
@@ -257,7 +277,8 @@ static const WindowHandlerRow WINDOW_HANDLERS[] = {
     {WM_SYSCOLORCHANGE, OnSysColorChange},
     {WM_GETMINMAXINFO, OnGetMinMaxInfo},
     {WM_NOTIFY, OnNotify},
-    {WM_NCDESTROY, OnNcDestroy},
+    {WM_DESTROY, OnDestroy},
+    {WM_NCDESTROY, OnDestroy},
     {WM_COMMAND, OnCommand},
     {WM_TIMER, OnTimer},
     {WM_HSCROLL, OnControlMessage},

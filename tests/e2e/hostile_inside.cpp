@@ -4,8 +4,9 @@
 //
 // After start-up (every service, as the program starts them) it loads the
 // two fonts, opens window 2, colours it and makes the three buttons with
-// their fonts. It posts the forged cases of hostile_messages.h one at a time
-// and takes each through EventWait. Then it sends (SendMessageA, straight
+// their fonts. It posts the forged cases of hostile_messages.h and sends or
+// posts the destruction cases, one at a time, and takes each through
+// EventWait. Then it sends (SendMessageA, straight
 // into the procedures) and posts COUNT random messages to window 2, its
 // buttons and the hidden window, with valid structures wherever a message
 // carries a pointer, and takes what was posted through EventWait every 64
@@ -128,12 +129,21 @@ int main(int argc, char** argv)
     generator.PointerMessagesLearn(own);
     DestroyWindow(own);
 
-    for (const HostileForgedCase& c : HOSTILE_FORGED) {
+    std::vector<HostileForgedCase> forged(std::begin(HOSTILE_FORGED), std::end(HOSTILE_FORGED));
+    forged.insert(forged.end(), std::begin(HOSTILE_LIFECYCLE), std::end(HOSTILE_LIFECYCLE));
+    const HostileTexts texts = HostileTextsRead(Targets);
+    for (const HostileForgedCase& c : forged) {
         LPARAM lParam = c.lParam == HOSTILE_TIMER_PROCEDURE ? (LPARAM)TimerProcedure : c.lParam;
-        PostMessageA(Targets[c.target].window, c.message, c.wParam, lParam);
+        if (c.send)
+            SendMessageA(Targets[c.target].window, c.message, c.wParam, lParam);
+        else
+            PostMessageA(Targets[c.target].window, c.message, c.wParam, lParam);
         const char* fault = Pump();
         if (!fault)
             fault = HostileWindowFault(Targets);
+        HostileTexts now = HostileTextsRead(Targets);
+        if (!fault && memcmp(&now, &texts, sizeof now) != 0)
+            fault = "a text is gone";
         if (!fault && TimerProcedureCalls)
             fault = "the timer procedure ran";
         if (fault) {

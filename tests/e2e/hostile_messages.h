@@ -18,11 +18,12 @@
 // procedures, device contexts). DDE messages carry a fresh memory block,
 // which the system copies from the sender.
 //
+// WM_DESTROY and WM_NCDESTROY are drawn like any other: the system sends
+// them only as a window really goes, and the program must ignore any other.
+//
 // Left out, because by the system's own rules they end, click, hide or
 // freeze the control window and so end the run rather than test it
 // (HostileGenerator::Excluded):
-//   - WM_DESTROY and WM_NCDESTROY: forged teardown notices; the procedures
-//     release a window's state as the window goes;
 //   - WM_CLOSE: to window 2 it is the user's close request (the program
 //     exits); to a button or the hidden window DefWindowProcA destroys it;
 //   - WM_SYSCOMMAND (close, minimise, maximise, the modal move, size and
@@ -133,6 +134,7 @@ struct HostileForgedCase {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;  // HOSTILE_TIMER_PROCEDURE: an address of code in the receiver
+    bool send = false;
 };
 
 constexpr LPARAM HOSTILE_TIMER_PROCEDURE = -2;
@@ -147,6 +149,47 @@ inline const HostileForgedCase HOSTILE_FORGED[] = {
     {"WM_PRINTCLIENT with a made-up metafile DC, to a button", 2, WM_PRINTCLIENT,
      HOSTILE_METAFILE_DC, PRF_CLIENT},
 };
+
+// The destruction messages, sent and posted, to each target: they once tore
+// down the receiving procedure's records while the window lived on (the
+// buttons stopped answering clicks, the window its close request).
+inline const HostileForgedCase HOSTILE_LIFECYCLE[] = {
+    {"WM_DESTROY sent to window 2", 0, WM_DESTROY, 0, 0, true},
+    {"WM_DESTROY posted to window 2", 0, WM_DESTROY, 0, 0},
+    {"WM_NCDESTROY sent to window 2", 0, WM_NCDESTROY, 0, 0, true},
+    {"WM_NCDESTROY posted to window 2", 0, WM_NCDESTROY, 0, 0},
+    {"WM_DESTROY sent to button 4", 1, WM_DESTROY, 0, 0, true},
+    {"WM_DESTROY posted to button 4", 1, WM_DESTROY, 0, 0},
+    {"WM_NCDESTROY sent to button 4", 1, WM_NCDESTROY, 0, 0, true},
+    {"WM_NCDESTROY posted to button 4", 1, WM_NCDESTROY, 0, 0},
+    {"WM_DESTROY sent to button 8", 2, WM_DESTROY, 0, 0, true},
+    {"WM_DESTROY posted to button 8", 2, WM_DESTROY, 0, 0},
+    {"WM_NCDESTROY sent to button 8", 2, WM_NCDESTROY, 0, 0, true},
+    {"WM_NCDESTROY posted to button 8", 2, WM_NCDESTROY, 0, 0},
+    {"WM_DESTROY sent to button 16", 3, WM_DESTROY, 0, 0, true},
+    {"WM_DESTROY posted to button 16", 3, WM_DESTROY, 0, 0},
+    {"WM_NCDESTROY sent to button 16", 3, WM_NCDESTROY, 0, 0, true},
+    {"WM_NCDESTROY posted to button 16", 3, WM_NCDESTROY, 0, 0},
+    {"WM_DESTROY sent to the hidden window", 4, WM_DESTROY, 0, 0, true},
+    {"WM_DESTROY posted to the hidden window", 4, WM_DESTROY, 0, 0},
+    {"WM_NCDESTROY sent to the hidden window", 4, WM_NCDESTROY, 0, 0, true},
+    {"WM_NCDESTROY posted to the hidden window", 4, WM_NCDESTROY, 0, 0},
+};
+
+// Window 2's and the buttons' texts as their procedures answer WM_GETTEXT
+// (the default procedure drops them at a WM_NCDESTROY).
+struct HostileTexts {
+    char text[4][64];
+};
+
+inline HostileTexts HostileTextsRead(const HostileTarget* targets)
+{
+    HostileTexts t = {};
+    for (int i = 0; i < 4; ++i)
+        SendMessageTimeoutA(targets[i].window, WM_GETTEXT, sizeof t.text[i], (LPARAM)t.text[i],
+                            SMTO_NORMAL, 5000, nullptr);
+    return t;
+}
 
 class HostileGenerator {
 public:
@@ -222,9 +265,6 @@ public:
         if (m.message == 13100 || m.message == 13116)
             return "event number";
         switch (m.message) {
-        case WM_DESTROY:
-        case WM_NCDESTROY:
-            return "teardown notice";
         case WM_CLOSE:
             return "close";
         case WM_SYSCOMMAND:

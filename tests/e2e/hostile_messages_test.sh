@@ -9,7 +9,10 @@
 # listed at the head of hostile_messages.h: only what by the system's own
 # rules closes, clicks, hides or freezes the window. Afterwards a real click
 # on the run button must still start the workers and end the process with
-# code 0.
+# code 0. Then each destruction case (WM_DESTROY, WM_NCDESTROY, sent and
+# posted to each target) alone against a fresh program, twice: after it the
+# run button must still start the workers and end with code 0, and Alt+F4
+# must still end it with code 0.
 # The everyday run sends 20 000 of them; NORVANE_SOAK=1 sends all 100 000.
 #   NORVANE_HOSTILE_SEED, NORVANE_HOSTILE_COUNT override the seed and count.
 . "$(dirname "$0")/lib.sh" "$1"
@@ -34,20 +37,46 @@ timeout 600 $WINE "$SENDER" "$seed" "$count" </dev/null >"$WORK/sender.out" 2>&1
 sender_rc=$?
 echo "sender: exit code $sender_rc after $(( ($(date +%s%N) - started) / 1000000 )) ms"
 tr -d '\r' <"$WORK/sender.out" | grep -v '^pointer-messages' | head -n 600
-check "every forged case survived" [ "$(grep -c ': survived' "$WORK/sender.out")" -eq 6 ]
+check "every forged case survived" [ "$(grep -c ': survived' "$WORK/sender.out")" -eq 26 ]
 check "$count messages with no fault" [ "$sender_rc" -eq 0 ]
 grep -a 'Unhandled' "$WORK/trace.raw" | head -n 3
 check "the program is still running" still_running
 
-click_run
-wait_exit 30
-check "a real click on the run button then ends it with exit code 0" [ "$EXIT_CODE" -eq 0 ]
-trace_calls >"$WORK/calls.txt"
-workers=$(grep -c '^KERNEL32.CreateThread' "$WORK/calls.txt")
 expected=$(( $(nproc) > 1 ? $(nproc) - 1 : 1 ))
-echo "workers started: $workers"
-check "the click started max(1, n - 1) workers" [ "$workers" -eq "$expected" ]
-check "each worker made time-critical" \
-    [ "$(grep -cE '^KERNEL32.SetThreadPriority\([0-9a-f]+,[0-9a-f]*0000000f\)' "$WORK/calls.txt")" -eq "$workers" ]
-check "no Norvane process left" no_norvane_process_left
+# run_button_ends_it WHAT: a real click on the run button starts the workers,
+# each time-critical, and the process ends with code 0.
+run_button_ends_it() {
+    click_run
+    wait_exit 30
+    check "$1: a real click on the run button then ends it with exit code 0" [ "$EXIT_CODE" -eq 0 ]
+    trace_calls >"$WORK/calls.txt"
+    local workers
+    workers=$(grep -c '^KERNEL32.CreateThread' "$WORK/calls.txt")
+    check "$1: the click started max(1, n - 1) workers ($workers)" [ "$workers" -eq "$expected" ]
+    check "$1: each worker made time-critical" \
+        [ "$(grep -cE '^KERNEL32.SetThreadPriority\([0-9a-f]+,[0-9a-f]*0000000f\)' "$WORK/calls.txt")" -eq "$workers" ]
+    check "$1: no Norvane process left" no_norvane_process_left
+    stop_norvane  # a program that did not end must not take the next run's input
+}
+run_button_ends_it "$count messages"
+
+for case in $(seq 0 19); do
+    for ending in run alt_f4; do
+        start_norvane trace
+        check "destruction case $case: the window appears" wait_window
+        timeout 120 $WINE "$SENDER" lifecycle "$case" </dev/null >"$WORK/case.out" 2>&1
+        sender_rc=$?
+        what=$(tr -d '\r' <"$WORK/case.out" | sed -n 's/^forged //p')
+        check "${what:-destruction case $case (no answer)}" [ "$sender_rc" -eq 0 ]
+        if [ $ending = run ]; then
+            run_button_ends_it "${what%%:*}"
+        else
+            close_request_alt_f4
+            wait_exit 20
+            check "${what%%:*}: Alt+F4 then ends it with exit code 0" [ "$EXIT_CODE" -eq 0 ]
+            check "${what%%:*}: no Norvane process left" no_norvane_process_left
+            stop_norvane
+        fi
+    done
+done
 finish

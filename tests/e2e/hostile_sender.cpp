@@ -1,12 +1,14 @@
 // Random window-system messages from a second process against the running
-// program: hostile_sender SEED COUNT
+// program: hostile_sender SEED COUNT, or hostile_sender lifecycle I for
+// the destruction case I (0 to 19) alone.
 //
 // Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
-// forged cases of hostile_messages.h are posted one at a time, each followed
-// by the check below; then the random messages. Each drawn message is
-// posted, or sent with a time limit (a receiver that stops answering is a
-// fault, not a wait). Every BARRIER messages the run waits
+// forged cases and the destruction cases of hostile_messages.h are
+// delivered one at a time, each followed by the check below and a look at
+// the window's and the buttons' texts; then the random messages. Each drawn
+// message is posted, or sent with a time limit (a receiver that stops
+// answering is a fault, not a wait). Every BARRIER messages the run waits
 // until the receiver has taken everything posted so far: it posts
 // BM_SETSTATE to the EXIT button, flipping its highlight, and reads the
 // state back with sent BM_GETSTATE until the flip shows; then it checks that
@@ -36,6 +38,7 @@ constexpr DWORD BARRIER_LIMIT_MS = 30000;
 static unsigned char RandomBuffer[HOSTILE_BUFFER_SIZE];  // in this image: near the receiver's
 
 static HostileTarget Targets[HOSTILE_TARGETS];
+static HostileTexts Texts;  // as found
 static std::vector<HostileMessage> Recent;
 
 static const char* const TARGET_NAMES[HOSTILE_TARGETS] = {"window", "button4", "button8",
@@ -120,14 +123,35 @@ static const char* Barrier()
     }
 }
 
+// Posts or sends one forged case, then the barrier and the checks; null
+// when the program took it unharmed, else what went wrong.
+static const char* ForgedDeliver(const HostileForgedCase& c, LPARAM lParam)
+{
+    HWND target = Targets[c.target].window;
+    DWORD_PTR result;
+    if (c.send ? !SendLimited(target, c.message, c.wParam, lParam, &result)
+               : !PostMessageA(target, c.message, c.wParam, lParam))
+        return "not delivered";
+    const char* fault = Barrier();
+    if (!fault)
+        fault = HostileWindowFault(Targets);
+    HostileTexts now = HostileTextsRead(Targets);
+    if (!fault && memcmp(&now, &Texts, sizeof now) != 0)
+        fault = "a text is gone";
+    return fault;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 3)
         return 2;
     setvbuf(stdout, nullptr, _IONBF, 0);
     SetUnhandledExceptionFilter(SenderFault);
+    bool lifecycle = strcmp(argv[1], "lifecycle") == 0;
     uint64_t seed = _strtoui64(argv[1], nullptr, 10);
     int count = atoi(argv[2]);
+    if (lifecycle && (count < 0 || count >= (int)(sizeof HOSTILE_LIFECYCLE / sizeof HOSTILE_LIFECYCLE[0])))
+        return 2;
 
     HWND window = FindWindowA("WindowClass_2", "Norvane");
     if (!window) {
@@ -150,6 +174,13 @@ int main(int argc, char** argv)
         }
     }
     printf("\n");
+    Texts = HostileTextsRead(Targets);
+    if (lifecycle) {
+        const HostileForgedCase& c = HOSTILE_LIFECYCLE[count];
+        const char* fault = ForgedDeliver(c, c.lParam);
+        printf("forged %s: %s\n", c.what, fault ? fault : "survived");
+        return fault ? 1 : 0;
+    }
 
     auto* zero = static_cast<unsigned char*>(
         VirtualAlloc(nullptr, HOSTILE_BUFFER_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
@@ -168,14 +199,11 @@ int main(int argc, char** argv)
 
     // The receiver's code starts here: the default base of a 64-bit image.
     const LPARAM receiverCode = (LPARAM)0x140001000;
-    for (const HostileForgedCase& c : HOSTILE_FORGED) {
+    std::vector<HostileForgedCase> forged(std::begin(HOSTILE_FORGED), std::end(HOSTILE_FORGED));
+    forged.insert(forged.end(), std::begin(HOSTILE_LIFECYCLE), std::end(HOSTILE_LIFECYCLE));
+    for (const HostileForgedCase& c : forged) {
         LPARAM lParam = c.lParam == HOSTILE_TIMER_PROCEDURE ? receiverCode : c.lParam;
-        if (!PostMessageA(Targets[c.target].window, c.message, c.wParam, lParam))
-            return Fault(c.what, 0);
-        const char* fault = Barrier();
-        if (!fault)
-            fault = HostileWindowFault(Targets);
-        if (fault) {
+        if (const char* fault = ForgedDeliver(c, lParam)) {
             printf("forged %s: %s\n", c.what, fault);
             return 1;
         }

@@ -104,7 +104,7 @@ TEST(ProcessStart, SegmentsInStartUpOrder)
     EXPECT_EQ(event, 0);
     EXPECT_EQ(SpareSegmentOffset, (sizeof(EventQueueState) + 3) / 4 * 4);
     EXPECT_EQ(window, (ptrdiff_t)(SpareSegmentOffset + SPARE_SEGMENT_SIZE));
-    // Two pointer-sized window segments (last message pair, then the hook)
+    // Two pointer-sized window segments (last message pair, then the destruction mark)
     // lie between the first window segment and the gadget segment.
     EXPECT_EQ(gadget, window + (ptrdiff_t)(3 * sizeof(void*)));
 }

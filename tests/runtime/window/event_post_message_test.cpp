@@ -99,15 +99,18 @@ TEST_F(PostEventWindowTest, BogusBlocksFromAnotherThreadAreDropped)
         for (WPARAM wParam : {(WPARAM)0, (WPARAM)1, real.wParam, ~live.wParam})
             posts.push_back({PostEventMessage, wParam, lParam});
     posts.push_back({PostEventMessage, live.wParam + 1, live.lParam});
-    posts.push_back({WM_CLOSE, 0, 0});
+    // Neither closes nor tears down the window, nor frees the live block.
+    for (UINT message : {WM_CLOSE, WM_DESTROY, WM_NCDESTROY})
+        posts.push_back({message, 0, 0});
     RunOnThread(PostFromThread, &posts);
 
     std::vector<int32_t> codes = EventPump();
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), (int32_t)PostEventMessage), (long)posts.size() - 1);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), (int32_t)PostEventMessage), (long)posts.size() - 3);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), EVT_GADGET), 0) << "a bogus block was queued";
     EXPECT_EQ(memcmp(lookAlike, &copy, sizeof copy), 0) << "a bogus block was written";
     EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
     EXPECT_TRUE(IsWindow(PostEventWindow)) << "WM_CLOSE destroyed the hidden window";
+    SendMessageA(PostEventWindow, WM_NCDESTROY, 0, 0);
 
     DispatchMessageA(&live);
     EXPECT_EQ(EventNext(), EVT_GADGET);

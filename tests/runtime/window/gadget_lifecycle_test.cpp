@@ -65,6 +65,42 @@ TEST_F(GadgetTest, ClosingTheWindowReleasesEveryButton)
         EXPECT_EQ(ObjectGet(GadgetTable, gadget), nullptr) << "gadget " << gadget;
 }
 
+// Destruction messages that no destruction sent, as anyone can send or post
+// them: the buttons keep their numbers and text, the window stays the
+// container, and a click still arrives.
+TEST_F(GadgetTest, ForgedDestructionReleasesNothing)
+{
+    for (UINT message : {WM_DESTROY, WM_NCDESTROY}) {
+        for (HWND target : {window, Button(4)}) {
+            SendMessageA(target, message, 0, 0);
+            PostMessageA(target, message, 0, 0);
+        }
+    }
+    EventPump();
+    EventQueueTakeAll();
+    EXPECT_NE(ObjectGet(GadgetTable, 4), nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(Button(4), GWLP_ID), 4);
+    char text[32] = {};
+    GetWindowTextA(Button(4), text, sizeof text);
+    EXPECT_STREQ(text, "Run norvane");
+    EXPECT_EQ(GadgetContainerSet(nullptr), window);
+    SendMessageA(Button(4), BM_CLICK, 0, 0);
+    std::vector<EventTuple> expected = {{EVT_GADGET, 4, 2, BN_CLICKED}};
+    EXPECT_EQ(EventQueueClicks(), expected);
+}
+
+// A close request to a control destroys it by the system's own rule; its
+// number goes with it, once.
+TEST_F(GadgetTest, AButtonClosedByTheSystemReleasesItsNumber)
+{
+    EventPost(EVT_GADGET, 8, 2, 0);
+    SendMessageA(Button(8), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(Button(8)));
+    EXPECT_EQ(ObjectGet(GadgetTable, 8), nullptr);
+    EXPECT_TRUE(EventQueueClicks().empty());
+    EXPECT_EQ(GadgetFree(8), 0);
+}
+
 TEST_F(GadgetTest, ButtonsNeedNoNotificationHandler)
 {
     EXPECT_EQ(GadgetNotify(nullptr, window, WM_COMMAND, 0, 0), NOT_HANDLED);

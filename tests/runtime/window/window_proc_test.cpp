@@ -237,6 +237,7 @@ TEST_F(WindowProcTest, CloseRequestThroughTheSystemLeavesTheWindowOpen)
 
 TEST_F(WindowProcTest, Activation)
 {
+    WindowDestroyMark going;
     RunSteps({
         {"WM_ACTIVATE activated returns to the remembered control",
          [&] {
@@ -252,10 +253,27 @@ TEST_F(WindowProcTest, Activation)
          [&] { SetFocus(child); }, window, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0, 1,
          {Event(EVT_WINDOW_DEACTIVATED, 0)}, {"KeyboardCues " + Hex(window) + " hide"},
          [&] { EXPECT_EQ(GetPropA(window, "KX_Focus"), (HANDLE)GetFocus()); }},
-        {"WM_NCDESTROY removes the remembered control",
-         [&] { SetPropA(window, "KX_Focus", button); }, window, WM_NCDESTROY, 0, 0, 1, NONE, {},
-         [&] { EXPECT_EQ(GetPropA(window, "KX_Focus"), nullptr); }},
+        {"WM_NCDESTROY of a window that is not going keeps the remembered control",
+         [&] { SetPropA(window, "KX_Focus", button); }, window, WM_NCDESTROY, 0, 0, 0, NONE, {},
+         [&] { EXPECT_EQ(GetPropA(window, "KX_Focus"), (HANDLE)button); }},
+        {"WM_NCDESTROY as the window goes removes the remembered control",
+         [&] { WindowDestroyMarkEnter(&going, window); }, window, WM_NCDESTROY, 0, 0, 1, NONE, {},
+         [&] {
+             WindowDestroyMarkLeave(&going);
+             EXPECT_EQ(GetPropA(window, "KX_Focus"), nullptr);
+         }},
     });
+}
+
+// A destruction message nobody's DestroyWindow sent reaches no default
+// handling either: that would drop the window's title.
+TEST_F(WindowProcTest, ForgedDestructionKeepsTheTitle)
+{
+    for (UINT message : {WM_DESTROY, WM_NCDESTROY}) {
+        EXPECT_EQ(SendMessageA(window, message, 0, 0), 0);
+        char title[16] = {};
+        EXPECT_GT(SendMessageA(window, WM_GETTEXT, sizeof title, (LPARAM)title), 0) << message;
+    }
 }
 
 TEST_F(WindowProcTest, EraseBackground)
