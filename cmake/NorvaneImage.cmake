@@ -6,9 +6,13 @@
 # beside the image names the routines for the image tests.
 #
 # Code padding: the linker fills the gaps between code pieces with int3 (CC)
-# (the worker routine pads its own page with CC as well; the compiler's
-# alignment inside other functions stays no-op padding); the script is the
-# toolchain's own default script with only that fill added.
+# (the worker routine pads its own page with CC as well, and the code in
+# front of it closes with CC; the compiler's alignment inside other functions
+# stays no-op padding); the script is the toolchain's own default script with
+# only that fill added.
+#
+# Stack: every thread's reservation is the image's default, 1 MiB (the
+# linker would make it 2 MiB); 4096 bytes are committed at creation.
 
 set(NORVANE_LINK_SCRIPT ${CMAKE_BINARY_DIR}/norvane-link.x)
 if(NOT EXISTS ${NORVANE_LINK_SCRIPT})
@@ -40,6 +44,7 @@ function(norvane_add_image name)
         -nostartfiles -Wl,-e,${NORVANE_ENTRY}
         -static -static-libgcc -static-libstdc++
         -Wl,--no-insert-timestamp
+        -Wl,--stack=0x100000
         -Wl,-T,${NORVANE_LINK_SCRIPT}
         -Wl,-Map=$<TARGET_FILE_DIR:${name}>/${name}.map
         $<$<CONFIG:Release>:-s>)

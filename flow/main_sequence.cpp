@@ -16,7 +16,12 @@ extern "C" {
 int32_t RepeatFlag;
 }
 
-void EndPath()
+// This file's code is the last before the worker routine's page in the
+// image. The assembler would pad its end to the code alignment with no-ops;
+// the closing alignment at the bottom pads it with int3 instead, so that
+// nothing but int3 stands between the last instruction here and the worker.
+// no_reorder keeps both routines above that closing statement.
+__attribute__((no_reorder)) void EndPath()
 {
     ProcessEnd();
     StringServiceEnd();
@@ -25,7 +30,7 @@ void EndPath()
     ExitProcess(0);
 }
 
-extern "C" void MainSequence(void)
+extern "C" __attribute__((no_reorder)) void MainSequence(void)
 {
     InstanceHandle = nullptr;
     MainHeap = nullptr;
@@ -53,3 +58,5 @@ extern "C" void MainSequence(void)
     ShortBlock();
     EndPath();
 }
+
+asm(".text\n.p2align 4, 0xCC\n");

@@ -122,27 +122,57 @@ TEST_F(ImageTest, EveryPauseCallStandsRightAfterPauseGuard)
     }
 }
 
-TEST_F(ImageTest, WorkerRoutineStartsOnAPageAfterInt3Fill)
+// The assembler's no-op forms, which it uses to pad code to an alignment
+// (IA-32 and x86-64).
+bool EndsInNoOpPadding(const image::Bytes& code)
+{
+    static const char* const forms[] = {
+        "90", "66 90", "0F 1F 00", "0F 1F 40 00", "0F 1F 44 00 00", "66 0F 1F 44 00 00",
+        "0F 1F 80 00 00 00 00", "0F 1F 84 00 00 00 00 00", "66 0F 1F 84 00 00 00 00 00",
+        "66 2E 0F 1F 84 00 00 00 00 00", "8D 76 00", "8D 74 26 00", "8D B6 00 00 00 00",
+        "8D B4 26 00 00 00 00", "8D BC 27 00 00 00 00", "89 F6", "8D 36"};
+    for (const char* form : forms) {
+        image::Bytes f = model::ParseHex(form);
+        if (code.size() >= f.size() && std::equal(f.begin(), f.end(), code.end() - long(f.size()))) return true;
+    }
+    return false;
+}
+
+// Everything between the last instruction of the code in front of the
+// routine's page and the routine is int3: walking back from the routine, the
+// int3 run reaches into the code piece before it, and what ends there is an
+// instruction, not no-op padding.
+TEST_P(BothImagesTest, WorkerRoutineStartsOnAPageAfterInt3Fill)
 {
     auto worker = Map().Address("WorkerRoutine");
     ASSERT_TRUE(worker) << "WorkerRoutine is not named exactly once in the map";
     EXPECT_EQ(*worker % 4096, 0u) << At(*worker);
 
-    // The end of the code before it: the last input piece of .text that ends
-    // at or before the routine (the routine's own piece when it starts later).
-    uint32_t previousEnd = 0;
+    // The code piece before it: the last input piece of .text that ends at or
+    // before the routine (the routine's own piece when it starts later).
+    uint32_t previousStart = 0, previousEnd = 0;
     for (const image::InputSection& in : Map().inputs)
-        if (in.outputSection == ".text" && in.size && in.address + in.size <= *worker)
-            previousEnd = std::max(previousEnd, in.address + in.size);
-    if (const image::InputSection* own = Map().InputContaining(*worker); own && own->address < *worker)
-        previousEnd = std::max(previousEnd, own->address);
+        if (in.outputSection == ".text" && in.size && in.address + in.size <= *worker &&
+            in.address + in.size > previousEnd) {
+            previousStart = in.address;
+            previousEnd = in.address + in.size;
+        }
+    if (const image::InputSection* own = Map().InputContaining(*worker); own && own->address < *worker) {
+        previousStart = previousEnd;
+        previousEnd = own->address;
+    }
     ASSERT_GT(previousEnd, 0u) << "no code before WorkerRoutine";
     ASSERT_LT(previousEnd, *worker) << "no gap in front of WorkerRoutine";
-    image::Bytes gap = Pe().Read(previousEnd, *worker - previousEnd);
-    ASSERT_EQ(gap.size(), *worker - previousEnd);
-    for (size_t i = 0; i < gap.size(); ++i)
-        ASSERT_EQ(gap[i], 0xCC) << "gap byte at " << At(previousEnd + uint32_t(i)) << " of " << At(previousEnd)
-                                << ".." << At(*worker);
+    image::Bytes code = Pe().Read(previousStart, *worker - previousStart);
+    ASSERT_EQ(code.size(), *worker - previousStart);
+    size_t run = code.size();
+    while (run > 0 && code[run - 1] == 0xCC) --run;
+    uint32_t runStart = previousStart + uint32_t(run);
+    EXPECT_LE(runStart, previousEnd) << "gap byte " << model::Hex({code[run - 1]}) << " at " << At(runStart - 1)
+                                     << "; the code piece before ends at " << At(previousEnd);
+    image::Bytes last(code.begin(), code.begin() + long(run));
+    EXPECT_FALSE(EndsInNoOpPadding(last)) << "no-op padding in front of the int3 run at " << At(runStart) << ": "
+                                          << model::Hex(image::Bytes(last.end() - long(std::min<size_t>(run, 12)), last.end()));
 }
 
 TEST_F(ImageTest, WorkerRoutineIsFiveFullBlocksWithOneGuardedPause)

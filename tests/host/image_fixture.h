@@ -1,4 +1,6 @@
-// The image and link map under test (--image=, --map=), loaded once per run.
+// The images and link maps under test, each loaded once per run: the PE32
+// (--image=, --map=), which most tests read, and the 64-bit port
+// (--port-image=, --port-map=), which the tests of BothImagesTest read too.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,8 +9,9 @@
 
 #include "image_reader.h"
 
-extern std::string ImagePath;
-extern std::string MapPath;
+extern std::string ImagePath, MapPath, PortImagePath, PortMapPath;
+
+enum class Which { PE32, PORT };
 
 class ImageTest : public testing::Test {
 protected:
@@ -18,20 +21,30 @@ protected:
         std::string error;
     };
 
-    static const Loaded& Get()
+    static const Loaded& Get(Which which)
     {
-        static const Loaded loaded = [] {
-            Loaded l;
-            if (l.pe.Load(ImagePath, &l.error)) l.map.Load(MapPath, &l.error);
-            return l;
-        }();
-        return loaded;
+        static const Loaded pe32 = Load(ImagePath, MapPath), port = Load(PortImagePath, PortMapPath);
+        return which == Which::PORT ? port : pe32;
     }
 
-    void SetUp() override { ASSERT_EQ(Get().error, "") << "image " << ImagePath << ", map " << MapPath; }
+    static Loaded Load(const std::string& imagePath, const std::string& mapPath)
+    {
+        Loaded l;
+        if (l.pe.Load(imagePath, &l.error)) l.map.Load(mapPath, &l.error);
+        return l;
+    }
 
-    const image::PeImage& Pe() const { return Get().pe; }
-    const image::LinkMap& Map() const { return Get().map; }
+    virtual Which Image() const { return Which::PE32; }
+
+    void SetUp() override
+    {
+        bool port = Image() == Which::PORT;
+        ASSERT_EQ(Get(Image()).error, "") << "image " << (port ? PortImagePath : ImagePath) << ", map "
+                                          << (port ? PortMapPath : MapPath);
+    }
+
+    const image::PeImage& Pe() const { return Get(Image()).pe; }
+    const image::LinkMap& Map() const { return Get(Image()).map; }
 
     struct Routine {
         uint32_t start = 0, end = 0;
@@ -57,4 +70,10 @@ protected:
         if (r.bytes.empty()) ADD_FAILURE() << name << " is not in the file's sections";
         return r;
     }
+};
+
+// A test of both images: TEST_P(BothImagesTest, ...).
+class BothImagesTest : public ImageTest, public testing::WithParamInterface<Which> {
+protected:
+    Which Image() const override { return GetParam(); }
 };

@@ -6,6 +6,8 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -26,11 +28,19 @@ bool PeImage::Load(const std::string& path, std::string* error)
     timestamp = U32(peOffset + 8);
     uint16_t optionalSize = U16(peOffset + 20);
     size_t opt = peOffset + 24;
-    if (U16(opt) != 0x10B) { *error = "not a PE32 optional header"; return false; }
-    imageBase = U32(opt + 28);
-    uint32_t dirCount = U32(opt + 92);
+    machine = U16(peOffset + 4);
+    magic = U16(opt);
+    if (magic != 0x10B && magic != 0x20B) { *error = "not a PE32 or PE32+ optional header"; return false; }
+    subsystem = U16(opt + 68);
+    // PE32+ widens the image base and the four stack and heap sizes to 64
+    // bits, which moves the data directories by 16 bytes.
+    size_t dirs = Plus() ? opt + 108 : opt + 92;
+    imageBase = Plus() ? U32(opt + 24) : U32(opt + 28);
+    stackReserve = Plus() ? U32(opt + 72) | uint64_t(U32(opt + 76)) << 32 : U32(opt + 72);
+    stackCommit = Plus() ? U32(opt + 80) | uint64_t(U32(opt + 84)) << 32 : U32(opt + 76);
+    uint32_t dirCount = U32(dirs);
     for (uint32_t i = 0; i < dirCount && i < 16; ++i)
-        directories.emplace_back(U32(opt + 96 + 8 * i), U32(opt + 100 + 8 * i));
+        directories.emplace_back(U32(dirs + 4 + 8 * i), U32(dirs + 8 + 8 * i));
     size_t sec = opt + optionalSize;
     for (uint16_t i = 0; i < sectionCount; ++i, sec += 40) {
         if (sec + 40 > file.size()) { *error = "truncated section table"; return false; }
@@ -71,6 +81,33 @@ std::string PeImage::CString(uint32_t rva) const
     if (!o) return s;
     for (size_t i = *o; i < file.size() && file[i]; ++i) s += char(file[i]);
     return s;
+}
+
+std::map<std::string, std::vector<std::string>> PeImage::Imports() const
+{
+    std::map<std::string, std::vector<std::string>> out;
+    if (directories.size() < 2 || !directories[1].first) return out;
+    size_t entry = Plus() ? 8 : 4;
+    for (uint32_t d = directories[1].first;; d += 20) {
+        auto o = RvaToOffset(d);
+        if (!o || U32(*o + 12) == 0) break;
+        std::string dll = CString(U32(*o + 12));
+        for (char& c : dll) c = char(std::tolower(uint8_t(c)));
+        std::vector<std::string>& names = out[dll];
+        // The lookup table, or the address table when there is none.
+        uint32_t table = U32(*o) ? U32(*o) : U32(*o + 16);
+        for (uint32_t t = table;; t += uint32_t(entry)) {
+            auto e = RvaToOffset(t);
+            if (!e) break;
+            uint64_t v = U32(*e) | (Plus() ? uint64_t(U32(*e + 4)) << 32 : 0);
+            if (!v) break;
+            uint64_t ordinalFlag = Plus() ? uint64_t(1) << 63 : uint64_t(1) << 31;
+            char ordinal[16];
+            std::snprintf(ordinal, sizeof ordinal, "#%u", unsigned(v & 0xFFFF));
+            names.push_back(v & ordinalFlag ? std::string(ordinal) : CString(uint32_t(v) + 2));
+        }
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------

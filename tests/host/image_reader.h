@@ -26,11 +26,17 @@ struct Section {
     uint32_t rva = 0, virtualSize = 0, rawOffset = 0, rawSize = 0;
 };
 
+// A PE32 or, for the 64-bit port, a PE32+ image. Addresses are kept to their
+// low 32 bits, as the link map's are read: the port's image base
+// 0x140000000 becomes 0x40000000, and every address minus it is still the
+// relative one.
 struct PeImage {
     Bytes file;
     uint32_t peOffset = 0;
+    uint16_t machine = 0, magic = 0, subsystem = 0;  // magic 0x10B PE32, 0x20B PE32+
     uint32_t imageBase = 0;
     uint32_t timestamp = 0;
+    uint64_t stackReserve = 0, stackCommit = 0;
     std::vector<Section> sections;
     std::vector<std::pair<uint32_t, uint32_t>> directories;  // rva, size
 
@@ -42,6 +48,10 @@ struct PeImage {
     uint32_t U32(size_t offset) const;
     uint16_t U16(size_t offset) const;
     std::string CString(uint32_t rva) const;
+    bool Plus() const { return magic == 0x20B; }
+    // Imported routine names by library (lower case), from the import
+    // directory; ordinal imports as "#N".
+    std::map<std::string, std::vector<std::string>> Imports() const;
 };
 
 struct MapSymbol {

@@ -1,9 +1,11 @@
 # Host-side tests registered in the win32 preset's CTest run. Included from
-# tests/CMakeLists.txt with NORVANE_HOST_BIN set; the image under test is the
-# PE32 Norvane.exe of this build, with its link map.
+# tests/CMakeLists.txt with NORVANE_HOST_BIN, NORVANE_PORT_IMAGE and NORVANE_PORT_MAP set; the
+# image under test is the PE32 Norvane.exe of this build, with its link map,
+# and the port's image beside it for the tests of both images.
 add_test(NAME host_image_tests
     COMMAND ${NORVANE_HOST_BIN}/host_image_tests
-        --image=$<TARGET_FILE:Norvane> --map=$<TARGET_FILE_DIR:Norvane>/Norvane.map)
+        --image=$<TARGET_FILE:Norvane> --map=$<TARGET_FILE_DIR:Norvane>/Norvane.map
+        --port-image=${NORVANE_PORT_IMAGE} --port-map=${NORVANE_PORT_MAP})
 
 # The register contract of every atom, the sweep, the cycle and the blocks,
 # run under qemu-i386.

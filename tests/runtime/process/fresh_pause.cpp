@@ -1,5 +1,6 @@
-// The first Pause of a process raises the timer resolution; no later pause,
-// on any thread, asks again.
+// The first Pause of a process raises the timer resolution through the
+// image's import of timeBeginPeriod (the counter sits in that import slot);
+// no later pause, on any thread, asks again.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -13,6 +14,7 @@ TEST(Pause, FirstPauseRaisesTheResolutionOnce)
 {
     TimerPeriodCountStart();
     ASSERT_EQ(TimerResolutionRaised, 0);
+    EXPECT_NE(GetModuleHandleA("winmm.dll"), nullptr) << "the multimedia library is not loaded with the image";
 
     LARGE_INTEGER start = ClockNow();
     Pause(50);

@@ -1,6 +1,5 @@
-// Counts timeBeginPeriod calls. Pause looks the routine up at run time, so
-// the count sits behind this program's import of GetProcAddress: asked for
-// "timeBeginPeriod" it hands out the counter, which calls the real routine.
+// Counts timeBeginPeriod calls by replacing this program's import of it; the
+// real routine still runs behind the count.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +9,7 @@
 
 #include "import_slot.h"
 
-extern "C" void* __imp_GetProcAddress;
+extern "C" void* __imp_timeBeginPeriod;
 
 struct TimerPeriodCalls {
     std::atomic<int> count;
@@ -26,21 +25,9 @@ inline MMRESULT WINAPI CountingTimeBeginPeriod(UINT period)
     return RealTimeBeginPeriod(period);
 }
 
-inline FARPROC(WINAPI* RealGetProcAddress)(HMODULE, LPCSTR);
-
-inline FARPROC WINAPI CountingGetProcAddress(HMODULE module, LPCSTR name)
-{
-    FARPROC found = RealGetProcAddress(module, name);
-    if (found && HIWORD((ULONG_PTR)name) != 0 && lstrcmpA(name, "timeBeginPeriod") == 0) {
-        RealTimeBeginPeriod = reinterpret_cast<MMRESULT(WINAPI*)(UINT)>(reinterpret_cast<void*>(found));
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CountingTimeBeginPeriod));
-    }
-    return found;
-}
-
 // Installs the counter for the rest of the process.
 inline void TimerPeriodCountStart()
 {
-    RealGetProcAddress = (FARPROC(WINAPI*)(HMODULE, LPCSTR))ImportSlotSwap(
-        &__imp_GetProcAddress, (void*)CountingGetProcAddress);
+    RealTimeBeginPeriod = (MMRESULT(WINAPI*)(UINT))ImportSlotSwap(
+        &__imp_timeBeginPeriod, (void*)CountingTimeBeginPeriod);
 }

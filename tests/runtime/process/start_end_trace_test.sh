@@ -3,8 +3,9 @@
 # trace of its main thread: the three private heaps and the three TLS slots in
 # their places, the imaging library kept from start-up to the end path, the
 # common-controls and theme libraries loaded and freed once during start-up,
-# the common-control classes 0xB48, the hidden event window destroyed after
-# the fonts, and ExitProcess(0) as the very last call. Once ended through the
+# the common-control classes 0xB48, no other library loaded at run time (the
+# timer routine is imported), the hidden event window destroyed after the
+# fonts, and ExitProcess(0) as the very last call. Once ended through the
 # EXIT button (window, buttons and fonts left to the end routines) and once
 # after a single run (nothing left for them).
 #
@@ -140,6 +141,11 @@ for dll, entry in (("COMCTL32.DLL", "DllGetVersion"), ("uxtheme.dll", "IsAppThem
 check("probe order: imaging library, version, common controls, theme",
       before(alpha[0] if alpha else None, version, loaded["COMCTL32.DLL"], freed["COMCTL32.DLL"],
              loaded["uxtheme.dll"], freed["uxtheme.dll"]))
+
+# On every thread of the program (in a run the workers pause too).
+late = [t.split("(", 1)[1] for t in raw if pid and t.startswith(pid + ":") and ":Call KERNEL32.LoadLibrary" in t
+        and "winmm" in t.lower()]
+check("winmm not loaded at run time", not late, str(late))
 
 controls = one("InitCommonControlsEx", where("COMCTL32.InitCommonControlsEx"))
 check("InitCommonControlsEx with the classes 0xB48", commctrl == ["0xb48"], str(commctrl))
