@@ -7,7 +7,7 @@
 # program against the bare window and the design's floor (both built from
 # benchmark/baseline.cpp), plus the image sizes, for which a PE32 build of the
 # product is made in BUILD_DIR/size-pe32. A window manager (openbox) runs on
-# the display, as on every desktop: started after Xvfb, stopped before it.
+# the display, as on every desktop.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -19,23 +19,9 @@ benches=(
     "runtime_process_bench tests/runtime/process/runtime_process_bench.exe"
     "runtime_window_event_bench tests/runtime/window/runtime_window_event_bench.exe"
 )
+# The tests' environment brings the window manager (openbox) with the display.
 "$support/wine-env.sh" start "$build" >/dev/null || exit 1
-wm_pid=""
-stop_env() {
-    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
-    "$support/wine-env.sh" stop "$build" >/dev/null
-}
-trap stop_env EXIT
-display=$(cat "$build/test-env/display")
-# A second window manager would refuse to start: openbox only where none runs.
-if ! DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
-    DISPLAY=$display openbox --sm-disable </dev/null >"$build/test-env/openbox.log" 2>&1 &
-    wm_pid=$!
-    for _ in $(seq 1 50); do
-        DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-        sleep 0.1
-    done
-fi
+trap '"$support/wine-env.sh" stop "$build" >/dev/null' EXIT
 rc=0
 for bench in "${benches[@]}"; do
     set -- $bench

@@ -13,7 +13,7 @@
 # posted to each target) alone against a fresh program, twice: after it the
 # run button must still start the workers and end with code 0, and Alt+F4
 # must still end it with code 0.
-# The everyday run sends 20 000 of them; NORVANE_SOAK=1 sends all 100 000.
+# The everyday run sends 20 000 random messages; NORVANE_SOAK=1 all 100 000.
 #   NORVANE_HOSTILE_SEED, NORVANE_HOSTILE_COUNT override the seed and count.
 . "$(dirname "$0")/lib.sh" "$1"
 seed=${NORVANE_HOSTILE_SEED:-7411}
