@@ -281,7 +281,7 @@ cmd_run() {
     t0=$(now)
     "${ARGS[@]}" </dev/null >"$out/qemu.log" 2>&1 &
     qemu=$!
-    trap 'kill $qemu 2>/dev/null' EXIT
+    trap 'kill $qemu 2>/dev/null; wait $qemu 2>/dev/null' EXIT
     trap 'exit 130' INT TERM
     local waited=0
     while [ ! -e "$out/started" ]; do
