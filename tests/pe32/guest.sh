@@ -4,9 +4,10 @@
 # 32-bit Wine, on a real desktop (Xvfb 1024x768x24 on :1 with openbox).
 #
 #   guest.sh where [BUILD_DIR]
-#       prints "host" when the host runs a tiny static i386 program and has
-#       Debian's 32-bit Wine, so the PE32 can run there; else "guest" (and why,
-#       on stderr).
+#       prints "host" when the host runs a tiny static i386 program, else
+#       "guest". On a host, the guest's own tree serves as a chroot (its
+#       Debian 32-bit Wine runs natively: the host needs no i386 architecture
+#       of its own); elsewhere QEMU emulates the whole machine.
 #       NORVANE_PE32_WHERE=host|guest overrides the answer.
 #   guest.sh build BUILD_DIR
 #       makes the guest under BUILD_DIR/guest/, or reuses it: the root
@@ -14,12 +15,14 @@
 #       initrd and a win32 Wine prefix on a disk overlay. Each part is rebuilt
 #       only when what it is made from changes (see the *.key files).
 #   guest.sh run BUILD_DIR SHARE_DIR COMMAND [ARG...]
-#       builds if needed, boots the guest on a throw-away copy of the disk with
+#       builds if needed, boots the guest (or, on a host, enters the chroot in
+#       private namespaces) on a throw-away copy of the disk (or tree) with
 #       SHARE_DIR mounted at /share, runs COMMAND there as root from /share
 #       (e.g. "./checks.sh Norvane.exe"), prints its output and returns its
 #       exit code. In the command's environment: DISPLAY=:1, WINEPREFIX (the
 #       win32 prefix, its Wine server already running), WINEARCH=win32,
-#       WINE=/usr/lib/wine/wine, WINESERVER, WINEDEBUG=-all, NORVANE_WHERE=guest.
+#       WINE=/usr/lib/wine/wine, WINESERVER, WINEDEBUG=-all, NORVANE_WHERE=guest
+#       or host.
 #       Time limits: NORVANE_GUEST_BOOT_LIMIT (s, to reach the command,
 #       default 300), NORVANE_GUEST_LIMIT (s, the command, default 3600).
 #
@@ -46,14 +49,11 @@ cmd_where() {
     fi
     "$probe" 2>/dev/null || rc=$?
     [ -n "${1:-}" ] || rm -rf "$dir"
-    # Debian's 32-bit Wine needs the i386 architecture on the host, which
-    # this project never adds: a host that runs IA-32 code may still lack it.
-    if [ "$rc" -ne 42 ]; then
-        echo "guest: this host does not run IA-32 programs" >&2; echo guest
-    elif [ ! -x /usr/lib/wine/wine ]; then
-        echo "guest: this host runs IA-32 programs but has no 32-bit Wine (wine32:i386)" >&2; echo guest
-    else
+    if [ "$rc" -eq 42 ]; then
         echo host
+    else
+        echo "guest: this host does not run IA-32 programs" >&2
+        echo guest
     fi
 }
 
@@ -203,6 +203,48 @@ stage_prefix() {
     rm -rf "$share"
 }
 
+# Where the host runs IA-32 code itself, the guest's tree serves as a chroot
+# and no emulator is needed. host_launch ROOT SHARE [RUN_DIR] starts the
+# guest's init there in private mount, network and process namespaces (the
+# host's mounts, displays and processes stay untouched); with RUN_DIR, ROOT
+# is the read-only lower layer of a throw-away overlay.
+host_launch() {
+    unshare --mount --net --pid --fork --kill-child --propagation private bash -c '
+        set -e
+        r=$1 share=$2 run=$3 init=$4
+        if [ -n "$run" ]; then
+            mkdir -p "$run/upper" "$run/work" "$run/root"
+            mount -t overlay overlay -o "lowerdir=$r,upperdir=$run/upper,workdir=$run/work" "$run/root"
+            r=$run/root
+        fi
+        mount -t proc proc "$r/proc"
+        mount --rbind /dev "$r/dev"
+        mount -t tmpfs tmpfs "$r/dev/shm"
+        mount -t sysfs sys "$r/sys"
+        mount -t tmpfs -o mode=1777 tmpfs "$r/tmp"
+        mount -t tmpfs -o mode=0755 tmpfs "$r/run"
+        mkdir -p "$r/share"
+        mount --bind "$share" "$r/share"
+        cp "$init" "$r/run/norvane-init"
+        exec chroot "$r" /usr/bin/env -i NORVANE_CHROOT=1 "NORVANE_MODE=$5" /run/norvane-init
+    ' launch "$1" "$2" "${3:-}" "$here/guest-init" "${NORVANE_MODE:-run}"
+}
+
+# Stage (host runs IA-32): the guest's tree copied out of the image without
+# mounting it, with the win32 Wine prefix made in it natively.
+stage_chroot() {
+    local g=$1 share=$1/prefix-share
+    rm -rf "$g/chroot" "$g/chroot.part" "$share"
+    mkdir -p "$g/chroot.part" "$share/.guest"
+    debugfs -R "rdump / $g/chroot.part" "$g/root.img" >/dev/null
+    [ -x "$g/chroot.part/usr/lib/wine/wine" ] || { echo "the tree copied from root.img has no 32-bit Wine"; return 1; }
+    NORVANE_MODE=prefix host_launch "$g/chroot.part" "$share"
+    cat "$share/.guest/stdout" "$share/.guest/stderr" 2>/dev/null | tail -n 20
+    [ "$(cat "$share/.guest/rc" 2>/dev/null)" = 0 ] || { echo "wineboot failed in the chroot"; return 1; }
+    mv "$g/chroot.part" "$g/chroot"
+    rm -rf "$share"
+}
+
 # key NAME PARTS...: what a stage is made from, hashed.
 key() {
     local name=$1; shift
@@ -235,20 +277,24 @@ cmd_build() {
     local build=$1
     mkdir -p "$build/guest/logs"
     GUEST=$(cd "$build/guest" && pwd)
-    local tool
-    for tool in mmdebstrap qemu-system-x86_64 qemu-img mke2fs; do
-        command -v "$tool" >/dev/null || fail "stage tools: $tool is missing (packages mmdebstrap, qemu-system-x86, qemu-utils, e2fsprogs)"
+    WHERE=$(cmd_where "$build")
+    local tool tools=(mmdebstrap mke2fs)
+    if [ "$WHERE" = host ]; then tools+=(debugfs unshare); else tools+=(qemu-system-x86_64 qemu-img); fi
+    for tool in "${tools[@]}"; do
+        command -v "$tool" >/dev/null || fail "stage tools: $tool is missing (packages mmdebstrap, e2fsprogs, util-linux, qemu-system-x86, qemu-utils)"
     done
     exec 9>"$GUEST/lock"
     flock -w 3600 9 || fail "stage lock: another build of $GUEST did not finish within an hour"
-    local k_root k_initrd k_prefix qemu_version
-    qemu_version=$(qemu-system-x86_64 --version | head -n 1)
+    local k_root
     k_root=$(key rootfs "$(packages)" "$(guest_sources)" "$(mmdebstrap --version)")
-    k_initrd=$(key initrd "$k_root" "$(cat "$here/guest-initrd" "$here/guest-init")")
-    k_prefix=$(key prefix "$k_root" "$qemu_version" "$(declare -f qemu_args)")
     run_stage rootfs 1800 "$k_root"
-    run_stage initrd 120 "$k_initrd"
-    run_stage prefix 900 "$k_prefix"
+    if [ "$WHERE" = host ]; then
+        run_stage chroot 600 "$(key chroot "$k_root" "$(declare -f host_launch)")"
+    else
+        run_stage initrd 120 "$(key initrd "$k_root" "$(cat "$here/guest-initrd" "$here/guest-init")")"
+        run_stage prefix 900 "$(key prefix "$k_root" "$(qemu-system-x86_64 --version | head -n 1)" \
+                                        "$(declare -f qemu_args)")"
+    fi
     exec 9>&-
 }
 
@@ -276,22 +322,29 @@ cmd_run() {
     rm -rf "$out"
     mkdir -p "$out"
     printf '%q ' "$@" >"$out/command"
-    qemu_args "$g" run "$share" "$out/console.log" "format=qcow2,file=$g/prefix.qcow2,snapshot=on"
-    local t0 qemu boot_limit=${NORVANE_GUEST_BOOT_LIMIT:-300} limit=${NORVANE_GUEST_LIMIT:-3600}
+    local t0 qemu boot_limit=${NORVANE_GUEST_BOOT_LIMIT:-300} limit=${NORVANE_GUEST_LIMIT:-3600} run_dir=""
     t0=$(now)
-    "${ARGS[@]}" </dev/null >"$out/qemu.log" 2>&1 &
+    if [ "$WHERE" = host ]; then
+        mkdir -p "$g/runs"
+        run_dir=$(mktemp -d "$g/runs/XXXXXX")
+        host_launch "$g/chroot" "$share" "$run_dir" </dev/null >"$out/console.log" 2>&1 &
+    else
+        qemu_args "$g" run "$share" "$out/console.log" "format=qcow2,file=$g/prefix.qcow2,snapshot=on"
+        "${ARGS[@]}" </dev/null >"$out/qemu.log" 2>&1 &
+    fi
     qemu=$!
-    trap 'kill $qemu 2>/dev/null; wait $qemu 2>/dev/null' EXIT
+    say "running on the $WHERE" >&2
+    trap 'kill $qemu 2>/dev/null; wait $qemu 2>/dev/null; [ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
     trap 'exit 130' INT TERM
     local waited=0
     while [ ! -e "$out/started" ]; do
         if ! kill -0 $qemu 2>/dev/null; then
             tail -n 15 "$out/console.log" "$out/qemu.log" 2>/dev/null | sed 's/^/  | /' >&2
-            fail "boot: the guest stopped before reaching the command (console: $out/console.log)"
+            fail "boot: the $WHERE run stopped before reaching the command (console: $out/console.log)"
         fi
         if [ $waited -ge $((boot_limit * 10)) ]; then
             tail -n 15 "$out/console.log" 2>/dev/null | sed 's/^/  | /' >&2
-            fail "boot: the guest did not reach the command within $boot_limit s (console: $out/console.log)"
+            fail "boot: the $WHERE run did not reach the command within $boot_limit s (console: $out/console.log)"
         fi
         sleep 0.1
         waited=$((waited + 1))
@@ -322,12 +375,14 @@ cmd_run() {
     for _ in $(seq 1 300); do kill -0 $qemu 2>/dev/null || break; sleep 0.1; done
     kill $qemu 2>/dev/null || true
     wait $qemu 2>/dev/null || true
+    [ -z "$run_dir" ] || rm -rf "$run_dir"
     trap - EXIT
     # The guest's own clock (seconds since its kernel started) for the stages
     # of the boot; the host's for the rest.
-    say "$(awk '{ t[$1] = $2 } END {
-            printf "kernel to init %.1f s, Xvfb %.1f s, openbox %.1f s, Wine services %.1f s",
-                t["init"], t["display"] - t["init"], t["desktop"] - t["display"], t["wine"] - t["desktop"] }' \
+    say "$(awk -v where="$WHERE" '{ t[$1] = $2 } END {
+            if (where == "guest") printf "kernel to init %.1f s, ", t["init"]
+            printf "Xvfb %.1f s, openbox %.1f s, Wine services %.1f s",
+                t["display"] - t["init"], t["desktop"] - t["display"], t["wine"] - t["desktop"] }' \
             "$out/times"); command $(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.1f s", b - a }'); power-off $(since "$t2"); exit code $rc" >&2
     return "$rc"
 }
