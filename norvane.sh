@@ -13,7 +13,8 @@ top=$PWD
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xdotool
           x11-utils x11-apps imagemagick qemu-user gcc-multilib g++-multilib googletest
-          python3 libx11-6 libxi6 openbox fonts-liberation)
+          python3 libx11-6 libxi6 openbox fonts-liberation
+          mmdebstrap qemu-system-x86 qemu-utils e2fsprogs)
 
 say() { echo "norvane: $*"; }
 XVFB_PID=""
