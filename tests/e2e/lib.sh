@@ -65,10 +65,7 @@ wm_present() {
 
 # wait_window [seconds]: sets WID to the X window of "Norvane". Under a
 # window manager the window takes input only once the manager has taken it
-# into its frame (WM_STATE set), and it is then made the active window, as a
-# newly started program's window is on Windows: otherwise the manager's late
-# focus change can reach the button between press and release and cancel
-# the click.
+# into its frame (WM_STATE set); it is then made the active window.
 wait_window() {
     local limit=$(( ${1:-15} * 10 )) i managed=0
     wm_present && managed=1
@@ -126,19 +123,18 @@ click_run() { click_client 148 50; }
 click_repeat() { click_client 148 120; }
 click_exit() { click_client 255 172; }
 
-# Keys go to the window that has the focus. A window manager gives a new
-# window the focus itself, a moment after mapping it; asking it again would
-# send the program a second focus request that can arrive in the middle of a
-# click and cancel it. So the focus is awaited, and only asked for when it
-# does not come.
+# Keys go to the window that has the focus. Openbox does not give a new tool
+# window the focus by itself, so it is asked to activate the window, as a
+# new program's window is active on Windows; then the focus is awaited and
+# given time to settle, since a focus request that reaches Wine together with
+# a click can cancel the click.
 focus_window() {
     local i
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$WID" ] ||
+        if wm_present; then xdotool windowactivate "$WID" 2>/dev/null
+        else xdotool windowfocus "$WID" 2>/dev/null; fi
     for ((i = 0; i < 50; i++)); do
         [ "$(xdotool getwindowfocus 2>/dev/null)" = "$WID" ] && break
-        if [ $i -eq 10 ]; then
-            if wm_present; then xdotool windowactivate "$WID" 2>/dev/null
-            else xdotool windowfocus "$WID" 2>/dev/null; fi
-        fi
         sleep 0.1
     done
     sleep 0.3
