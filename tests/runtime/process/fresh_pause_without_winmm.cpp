@@ -6,7 +6,7 @@
 #include "runtime/process/pause.h"
 #include "thread_support.h"
 
-extern "C" void* __imp_LoadLibraryA;
+IMPORT_SLOT(LoadLibraryA, 4);
 
 static HMODULE(WINAPI* RealLoadLibraryA)(LPCSTR);
 static int WinmmAsked;

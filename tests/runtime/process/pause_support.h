@@ -10,7 +10,7 @@
 
 #include "import_slot.h"
 
-extern "C" void* __imp_GetProcAddress;
+IMPORT_SLOT(GetProcAddress, 8);
 
 struct TimerPeriodCalls {
     std::atomic<int> count;

@@ -11,9 +11,9 @@
 #include "tests/runtime/process/import_slot.h"
 #include "tests/runtime/window/window_services.h"
 
-extern "C" void* __imp_CreateWindowExA;
-extern "C" void* __imp_ShowWindow;
-extern "C" void* __imp_CreateSolidBrush;
+IMPORT_SLOT(CreateWindowExA, 48);
+IMPORT_SLOT(ShowWindow, 8);
+IMPORT_SLOT(CreateSolidBrush, 4);
 
 namespace {
 
