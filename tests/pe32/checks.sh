@@ -9,7 +9,7 @@
 #   TESTDIR  the build tree of the same preset: tests/e2e/window_facts.exe
 #            and the test programs of tests/wine-programs.txt
 #   OUTDIR   logs, the window's screenshot (e2e-artifacts/) and the
-#            version table (versions.txt); default TESTDIR/pe32-checks
+#            version table (versions.txt); default pe32-checks beside IMAGE
 #
 # Environment: DISPLAY (24-bit, with a window manager), WINEPREFIX (a prefix
 # of the same Wine, best with its server already running), WINE (default
@@ -25,7 +25,7 @@ tests=$(dirname "$here")
 [ $# -ge 2 ] || { sed -n '2,/^set -u/p' "$0" | sed 's/^# \{0,1\}//; $d'; exit 2; }
 image=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 testdir=$(cd "$2" && pwd)
-out=${3:-$testdir/pe32-checks}
+out=${3:-$(dirname "$image")/pe32-checks}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 # Wine's relay filter and per-program settings go by the image's name.

@@ -7,9 +7,9 @@
 #   mutants.sh IMAGE OUTDIR [COMMAND...]
 #
 # The link map beside IMAGE (Norvane.map) places WorkerRoutine. With a
-# COMMAND, runs `COMMAND MUTANT` for each copy and expects FAIL lines and a
-# non-zero exit code; prints one ok/FAIL line per mutant and exits 1 when a
-# mutant passed.
+# COMMAND, runs it for each copy, the copy's path in place of an argument {}
+# or else appended, and expects FAIL lines and a non-zero exit code; prints
+# one ok/FAIL line per mutant and exits 1 when a mutant passed.
 set -u
 [ $# -ge 2 ] || { sed -n '2,/^set -u/p' "$0" | sed 's/^# \{0,1\}//; $d'; exit 2; }
 image=$1
@@ -56,7 +56,10 @@ PY
 
 bad=0
 for mutant in int3 text; do
-    "$@" "$out/$mutant/Norvane.exe" >"$out/$mutant.log" 2>&1
+    command=()
+    for arg in "$@"; do [ "$arg" = "{}" ] && command+=("$out/$mutant/Norvane.exe") || command+=("$arg"); done
+    [[ " $* " == *" {} "* ]] || command+=("$out/$mutant/Norvane.exe")
+    "${command[@]}" >"$out/$mutant.log" 2>&1
     rc=$?
     fails=$(grep -c '^FAIL ' "$out/$mutant.log")
     if [ "$rc" -ne 0 ] && [ "$fails" -gt 0 ]; then
