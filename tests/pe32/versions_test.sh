@@ -9,19 +9,19 @@
 #   versions_test.sh OUT_DIR   (environment as for the journeys, see lib.sh)
 . "$(dirname "$0")/../e2e/lib.sh" "$1"
 key='HKCU\Software\Wine\AppDefaults\Norvane.exe'
-trap '$WINE reg delete "$key" /f >/dev/null 2>&1; e2e_cleanup' EXIT
-relay_setup
 # The relay trace shows only the record's address, not the answer: a copy of
 # window_facts named Norvane.exe gets the same answer (neither image has a
-# manifest) and prints it.
-mkdir -p "$WORK/probe"
-cp "$WINDOW_FACTS" "$WORK/probe/Norvane.exe"
+# manifest) and prints it. A local copy, as checks.sh makes them.
+probe=$(mktemp -d "${TMPDIR:-/tmp}/norvane-probe.XXXXXX")
+cp "$WINDOW_FACTS" "$probe/Norvane.exe"
+trap '$WINE reg delete "$key" /f >/dev/null 2>&1; rm -rf "$probe"; e2e_cleanup' EXIT
+relay_setup
 table=$E2E_BUILD/versions.txt
 printf '%-8s %-17s %-22s %-7s %s\n' version answer "probe libraries" window "exit code" >"$table"
 
 for version in win95 win98 winme nt40 win2k winxp vista win7 win8 win81 win10 win11; do
     $WINE reg add "$key" /v Version /t REG_SZ /d "$version" /f >/dev/null 2>&1
-    WINEDEBUG=err+ver $WINE "$WORK/probe/Norvane.exe" </dev/null >"$WORK/answer.txt" 2>"$WORK/answer.err"
+    WINEDEBUG=err+ver $WINE "$probe/Norvane.exe" </dev/null >"$WORK/answer.txt" 2>"$WORK/answer.err"
     if grep -q 'Invalid Windows version' "$WORK/answer.err"; then
         printf '%-8s %s\n' "$version" "not offered by this Wine" >>"$table"
         continue
