@@ -80,12 +80,12 @@ programs() {
             timeout $((600 * scale)) $WINE "./$(basename "$path")" </dev/null >"$log.raw" 2>&1)
         rc=$?
         tr -d '\r' <"$log.raw" >"$log" && rm -f "$log.raw"
-        summary=$(grep -a '^\[  PASSED  \]' "$log" | sed 's/^\[  PASSED  \] //')
+        summary=$(grep -a '^\[  PASSED  \]' "$log" | sed 's/^\[  PASSED  \] //; s/\.$//')
         if [ "$rc" -eq 0 ]; then
             report ok "$name${summary:+: $summary passed}"
         else
-            report FAIL "$name: exit code $rc$(grep -a '^\[  FAILED  \] [A-Za-z]' "$log" |
-                sed 's/^\[  FAILED  \] / /; s/, where.*//' | sort -u | tr -d '\n') (see $log)"
+            report FAIL "$name: exit code $rc, failed: $(grep -a '^\[  FAILED  \] [A-Za-z]' "$log" |
+                sed 's/^\[  FAILED  \] //; s/[ ,].*//' | sort -u | tr '\n' ' ')(see $log)"
         fi
     done <"$list"
 }
