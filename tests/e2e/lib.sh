@@ -1,16 +1,29 @@
-# Shared steps of the end-to-end tests: start the real 64-bit Norvane.exe
-# under Wine on the test display, find its window, drive it with real X
-# input (xdotool), read Wine's relay trace of its own Win32 calls.
+# Shared steps of the end-to-end tests: start the real Norvane.exe under Wine
+# on the test display, find its window, drive it with real X input
+# (xdotool), read Wine's relay trace of its own Win32 calls.
 #
 # Usage: . lib.sh BUILD_DIR   (sets WINEPREFIX, DISPLAY, NORVANE, WORK)
+# BUILD_DIR holds the work directories and artifacts. When it is a build
+# tree with the test environment of wine-env.sh, its prefix and display are
+# used; otherwise WINEPREFIX and DISPLAY as already set. The defaults are
+# the win64 build's; these override them:
+#   NORVANE         the image under test
+#   WINE            the wine command (`wine` is 32-bit Wine)
+#   WINDOW_FACTS    window_facts.exe built for the same Wine
+#   E2E_TIME_SCALE  whole factor for every time limit (emulation is slower)
 set -u
 E2E_BUILD=$(cd "$1" && pwd)
-export WINEPREFIX=$E2E_BUILD/wine-prefix
 export WINEDEBUG=-all
-export DISPLAY=$(cat "$E2E_BUILD/test-env/display")
-NORVANE=$E2E_BUILD/Norvane.exe
-WINDOW_FACTS=$E2E_BUILD/tests/e2e/window_facts.exe
-WINE=/usr/lib/wine/wine64
+if [ -f "$E2E_BUILD/test-env/display" ]; then
+    export WINEPREFIX=$E2E_BUILD/wine-prefix
+    export DISPLAY=$(cat "$E2E_BUILD/test-env/display")
+fi
+: "${WINEPREFIX:?no test environment in $E2E_BUILD and no WINEPREFIX}" "${DISPLAY:?no DISPLAY}"
+export WINEPREFIX DISPLAY
+NORVANE=${NORVANE:-$E2E_BUILD/Norvane.exe}
+WINDOW_FACTS=${WINDOW_FACTS:-$E2E_BUILD/tests/e2e/window_facts.exe}
+WINE=${WINE:-/usr/lib/wine/wine64}
+E2E_TIME_SCALE=${E2E_TIME_SCALE:-1}
 WORK=$(mktemp -d "$E2E_BUILD/e2e.XXXXXX")
 PASSED=0
 FAILED=0
@@ -28,6 +41,9 @@ check() {  # check DESCRIPTION COMMAND...
     if "$@"; then PASSED=$((PASSED + 1)); echo "ok   $what"
     else FAILED=$((FAILED + 1)); echo "FAIL $what"; fi
 }
+
+# e2e_sleep SECONDS: a pause stretched by E2E_TIME_SCALE.
+e2e_sleep() { sleep "$(awk -v s="$1" -v f="$E2E_TIME_SCALE" 'BEGIN { print s * f }')"; }
 
 finish() {
     echo "$PASSED passed, $FAILED failed"
@@ -67,14 +83,14 @@ wm_present() {
 # window manager the window takes input only once the manager has taken it
 # into its frame (WM_STATE set); it is then made the active window.
 wait_window() {
-    local limit=$(( ${1:-15} * 10 )) i managed=0
+    local limit=$(( ${1:-15} * 10 * E2E_TIME_SCALE )) i managed=0
     wm_present && managed=1
     WID=""
     for ((i = 0; i < limit; i++)); do
         WID=$(xdotool search --name '^Norvane$' 2>/dev/null | head -n 1)
         if [ -n "$WID" ] && xdotool getwindowgeometry "$WID" >/dev/null 2>&1; then
             if [ $managed -eq 0 ]; then
-                sleep 0.3; return 0
+                e2e_sleep 0.3; return 0
             fi
             if xprop -id "$WID" WM_STATE 2>/dev/null | grep -q 'state: Normal'; then
                 focus_window; return 0
@@ -92,7 +108,7 @@ window_gone() {
 
 # wait_exit SECONDS: sets EXIT_CODE (124 on time-out).
 wait_exit() {
-    local limit=$(( $1 * 10 )) i
+    local limit=$(( $1 * 10 * E2E_TIME_SCALE )) i
     for ((i = 0; i < limit; i++)); do
         if ! kill -0 "$NORVANE_PID" 2>/dev/null; then
             wait "$NORVANE_PID"; EXIT_CODE=$?; NORVANE_PID=""; return 0
@@ -133,17 +149,17 @@ focus_window() {
     [ "$(xdotool getwindowfocus 2>/dev/null)" = "$WID" ] ||
         if wm_present; then xdotool windowactivate "$WID" 2>/dev/null
         else xdotool windowfocus "$WID" 2>/dev/null; fi
-    for ((i = 0; i < 50; i++)); do
+    for ((i = 0; i < 50 * E2E_TIME_SCALE; i++)); do
         [ "$(xdotool getwindowfocus 2>/dev/null)" = "$WID" ] && break
         sleep 0.1
     done
-    sleep 0.3
+    e2e_sleep 0.3
 }
 
 keys() {
     local k
     focus_window
-    for k in "$@"; do xdotool key "$k"; sleep 0.25; done
+    for k in "$@"; do xdotool key "$k"; e2e_sleep 0.25; done
 }
 
 close_request_alt_f4() { keys alt+F4; }
@@ -192,16 +208,17 @@ trace_main_calls() {
 }
 
 # Processes of this Wine prefix still running Norvane.exe (other test runs
-# on the machine use other prefixes).
+# on the machine use other prefixes). Wine names each process after its
+# image; a script given the image's path on its command line is not one.
 norvane_processes() {
     local pid
-    for pid in $(pgrep -f 'Norvane\.exe'); do
+    for pid in $(pgrep -x 'Norvane\.exe'); do
         tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done
     return 0
 }
 
 no_norvane_process_left() {
-    sleep 0.3
+    e2e_sleep 0.3
     [ -z "$(norvane_processes)" ]
 }

@@ -1,5 +1,7 @@
 // Looks at the running program's control window from another process, as
 // any desktop tool could, and prints what it finds, one fact per line:
+//   system <platform> <major> <minor> <build>   what GetVersionExA answers
+//       this program (a copy named Norvane.exe gets the program's answer)
 //   window <class> <style> <exstyle> <left> <top> <right> <bottom>
 //   client <width> <height>
 //   screen <width> <height>
@@ -27,6 +29,11 @@ static BOOL CALLBACK PrintChild(HWND child, LPARAM)
 
 int main()
 {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (GetVersionExA(&version))
+        printf("system %lu %lu %lu %lu\n", version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion,
+               version.dwBuildNumber & 0xFFFF);
     Main = FindWindowA(nullptr, "Norvane");
     if (!Main) {
         printf("no window\n");

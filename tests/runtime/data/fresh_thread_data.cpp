@@ -42,21 +42,23 @@ bool IsFilled(const void* bytes, size_t size, unsigned char value)
     return true;
 }
 
+struct GetCall {
+    uint32_t offset;
+    void* result;
+};
+
+DWORD WINAPI GetThread(void* parameter)
+{
+    auto* c = static_cast<GetCall*>(parameter);
+    c->result = ThreadDataGet(c->offset);
+    return 0;
+}
+
 // Runs ThreadDataGet(offset) on a new thread and returns its result.
 void* GetOnNewThread(uint32_t offset)
 {
-    struct Call {
-        uint32_t offset;
-        void* result;
-    } call = {offset, nullptr};
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* parameter) -> DWORD {
-            auto* c = static_cast<Call*>(parameter);
-            c->result = ThreadDataGet(c->offset);
-            return 0;
-        },
-        &call, 0, nullptr);
+    GetCall call = {offset, nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, GetThread, &call, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     return call.result;

@@ -9,7 +9,7 @@
 #include "runtime/process/thread.h"
 #include "thread_support.h"
 
-extern "C" void* __imp_CreateThread;
+IMPORT_SLOT(CreateThread, 24);
 
 namespace {
 

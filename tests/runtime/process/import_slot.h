@@ -6,6 +6,15 @@
 
 #include <windows.h>
 
+// IMPORT_SLOT(Name, ArgumentBytes); declares __imp_Name, the slot of the
+// Win32 routine Name. IA-32 import symbols carry stdcall's decoration
+// (__imp__Name@ArgumentBytes); the port's are plain.
+#if defined(__x86_64__)
+#define IMPORT_SLOT(name, bytes) extern "C" void* __imp_##name
+#else
+#define IMPORT_SLOT(name, bytes) extern "C" void* __imp_##name __asm__("__imp__" #name "@" #bytes)
+#endif
+
 // Puts replacement into slot and returns what was there.
 inline void* ImportSlotSwap(void** slot, void* replacement)
 {

@@ -9,7 +9,7 @@
 
 #include "import_slot.h"
 
-extern "C" void* __imp_timeBeginPeriod;
+IMPORT_SLOT(timeBeginPeriod, 4);
 
 struct TimerPeriodCalls {
     std::atomic<int> count;

@@ -94,6 +94,12 @@ TEST_F(ButtonTest, AButtonUnderATakenNumberReplacesTheOldOne)
     EXPECT_TRUE(EventQueueClicks().empty()) << "the old button's click outlived it";
 }
 
+BOOL CALLBACK CountChild(HWND, LPARAM count)
+{
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 struct RefusedCase {
     const char* name;
     ObjectNumber number;
@@ -104,12 +110,10 @@ TEST_F(ButtonTest, NumbersTheTableRefusesLeaveNoControl)
     const RefusedCase cases[] = {{"negative", -7}, {"past the limit", OBJECT_NUMBER_LIMIT}};
     for (const RefusedCase& c : cases) {
         int before = 0;
-        EnumChildWindows(window, [](HWND, LPARAM n) { ++*reinterpret_cast<int*>(n); return TRUE; },
-                         (LPARAM)&before);
+        EnumChildWindows(window, CountChild, (LPARAM)&before);
         EXPECT_EQ(ButtonCreate(c.number, 0, 0, 10, 10, "x"), 0) << c.name;
         int after = 0;
-        EnumChildWindows(window, [](HWND, LPARAM n) { ++*reinterpret_cast<int*>(n); return TRUE; },
-                         (LPARAM)&after);
+        EnumChildWindows(window, CountChild, (LPARAM)&after);
         EXPECT_EQ(after, before) << c.name << ": a control was left behind";
     }
 }

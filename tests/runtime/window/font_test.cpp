@@ -6,8 +6,8 @@
 #include "tests/runtime/process/import_slot.h"
 #include "tests/runtime/window/window_services.h"
 
-extern "C" void* __imp_CreateDCA;
-extern "C" void* __imp_CreateFontA;
+IMPORT_SLOT(CreateDCA, 16);
+IMPORT_SLOT(CreateFontA, 56);
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include "runtime/window/window.h"
 #include "tests/runtime/process/import_slot.h"
 
-extern "C" void* __imp_CreateWindowExA;
-extern "C" void* __imp_CreateAcceleratorTableA;
-extern "C" void* __imp_HeapAlloc;
+IMPORT_SLOT(CreateWindowExA, 48);
+IMPORT_SLOT(CreateAcceleratorTableA, 8);
+IMPORT_SLOT(HeapAlloc, 12);
 
 typedef std::tuple<int32_t, ObjectNumber, ObjectNumber, int32_t> Posted;
 

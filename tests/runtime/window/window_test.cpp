@@ -11,9 +11,9 @@
 #include "tests/runtime/process/import_slot.h"
 #include "tests/runtime/window/window_services.h"
 
-extern "C" void* __imp_CreateWindowExA;
-extern "C" void* __imp_ShowWindow;
-extern "C" void* __imp_CreateSolidBrush;
+IMPORT_SLOT(CreateWindowExA, 48);
+IMPORT_SLOT(ShowWindow, 8);
+IMPORT_SLOT(CreateSolidBrush, 4);
 
 namespace {
 
@@ -487,9 +487,9 @@ TEST_F(WindowTest, ServiceEndClosesEveryWindow)
 // Counts for the leak test. GetGuiResources is a stub under Wine 8 (0 and
 // ERROR_CALL_NOT_IMPLEMENTED), so GDI objects are counted in the process's
 // GDI handle table, which Wine keeps where Windows does (the PEB's
-// GdiSharedHandleTable, 24-byte entries in 64-bit processes): entries with a
-// type that are not stock objects. Windows are counted by enumeration, and
-// main-heap blocks by walking the heap.
+// GdiSharedHandleTable; Wine's entries are 24 bytes in 32-bit processes
+// too): entries with a type that are not stock objects. Windows are counted
+// by enumeration, and main-heap blocks by walking the heap.
 struct GdiHandleEntry {
     uint64_t object;
     uint32_t owner;
@@ -502,19 +502,20 @@ static_assert(sizeof(GdiHandleEntry) == 24);
 
 int GdiObjectCount()
 {
+    const unsigned char* peb;  // from the TEB
 #if defined(__x86_64__)
-    const unsigned char* peb;
-    asm("movq %%gs:0x60, %0" : "=r"(peb));  // the TEB's PEB pointer
+    asm("movq %%gs:0x60, %0" : "=r"(peb));
     auto* table = *reinterpret_cast<const GdiHandleEntry* const*>(peb + 0xF8);
+#else
+    asm("movl %%fs:0x30, %0" : "=r"(peb));
+    auto* table = *reinterpret_cast<const GdiHandleEntry* const*>(peb + 0x94);
+#endif
     if (!table)
         return -1;
     int count = 0;
     for (int i = 0; i < 0x10000; i++)
         count += table[i].type != 0 && !(table[i].unique & 0x80);
     return count;
-#else
-    return -1;
-#endif
 }
 
 BOOL CALLBACK CountWindow(HWND window, LPARAM count)

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The checks of a built Norvane under Wine, for the PE32 under a 32-bit Wine
+# (in the emulated guest, or on a host that runs IA-32 code) and equally for
+# the port under wine64:
+#
+#   checks.sh IMAGE TESTDIR [OUTDIR]
+#
+#   IMAGE    the Norvane.exe under test
+#   TESTDIR  the build tree of the same preset: tests/e2e/window_facts.exe
+#            and the test programs of tests/wine-programs.txt
+#   OUTDIR   logs, the window's screenshot (e2e-artifacts/) and the
+#            version table (versions.txt); default pe32-checks beside IMAGE
+#
+# Environment: DISPLAY (24-bit, with a window manager), WINEPREFIX (a prefix
+# of the same Wine, best with its server already running), WINE (default
+# `wine`), E2E_TIME_SCALE (whole factor for the time limits, default 1).
+#
+# Runs the end-to-end journeys against IMAGE, then the test programs, then
+# the program under each Windows version Wine offers. Prints one line per
+# check, "ok   ..." or "FAIL ...", then the version table; exit code 1 when
+# a check failed.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+tests=$(dirname "$here")
+[ $# -ge 2 ] || { sed -n '2,/^set -u/p' "$0" | sed 's/^# \{0,1\}//; $d'; exit 2; }
+image=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+testdir=$(cd "$2" && pwd)
+out=${3:-$(dirname "$image")/pe32-checks}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+# Wine runs local copies: images it reads through the guest's 9p share can
+# come in with wrong pages. The image is named Norvane.exe, since Wine's
+# relay filter and per-program settings go by the name.
+copies=$(mktemp -d "${TMPDIR:-/tmp}/norvane-checks.XXXXXX")
+trap 'rm -rf "$copies"' EXIT
+cp "$image" "$copies/Norvane.exe"
+cp "$testdir/tests/e2e/window_facts.exe" "$copies/" 2>/dev/null
+export NORVANE=$copies/Norvane.exe WINDOW_FACTS=$copies/window_facts.exe
+export WINE=${WINE:-wine} E2E_TIME_SCALE=${E2E_TIME_SCALE:-1}
+export WINEDEBUG=-all
+scale=$E2E_TIME_SCALE
+passed=0
+failed=0
+
+# report STATUS TEXT: one check line, counted.
+report() {
+    if [ "$1" = ok ]; then passed=$((passed + 1)); printf 'ok   %s\n' "$2"
+    else failed=$((failed + 1)); printf 'FAIL %s\n' "$2"; fi
+}
+
+# journey NAME SCRIPT: runs one end-to-end script with OUTDIR as its build
+# directory and passes its check lines on, named after it.
+journey() {
+    local name=$1 script=$2 log=$out/$1.log rc status text
+    timeout $((900 * scale)) bash "$script" "$out" >"$log" 2>&1
+    rc=$?
+    while read -r status text; do
+        report "$status" "$name: $text"
+    done < <(grep -aE '^(ok|FAIL) ' "$log")
+    if [ "$rc" -ne 0 ] && ! grep -aq '^FAIL ' "$log"; then
+        report FAIL "$name: ended with exit code $rc (see $log)"
+    fi
+    grep -aqE '^ok ' "$log" || [ "$rc" -ne 0 ] || report FAIL "$name: no check ran (see $log)"
+}
+
+# programs: every test program of the build, each in (a copy of) its own
+# directory with the programs beside it.
+programs() {
+    local list=$testdir/tests/wine-programs.txt name path log rc summary dir
+    [ -f "$list" ] || { report FAIL "test programs: no $list"; return; }
+    # The journeys leave the pointer where windows open: a window shown under
+    # it gets mouse moves that the test programs' idle-queue cases do not expect.
+    xdotool mousemove 0 0 2>/dev/null
+    while read -r name path; do
+        log=$out/program-$name.log
+        if [ ! -f "$testdir/$path" ]; then report FAIL "$name: $path not built"; continue; fi
+        dir=$copies/$(dirname "$path")
+        [ -d "$dir" ] || { mkdir -p "$dir" && cp "$(dirname "$testdir/$path")"/*.exe "$dir/"; }
+        (cd "$dir" &&
+            timeout $((600 * scale)) $WINE "./$(basename "$path")" </dev/null >"$log.raw" 2>&1)
+        rc=$?
+        tr -d '\r' <"$log.raw" >"$log" && rm -f "$log.raw"
+        summary=$(grep -a '^\[  PASSED  \]' "$log" | sed 's/^\[  PASSED  \] //; s/\.$//')
+        if [ "$rc" -eq 0 ]; then
+            report ok "$name${summary:+: $summary passed}"
+        else
+            report FAIL "$name: exit code $rc, failed: $(grep -a '^\[  FAILED  \] [A-Za-z]' "$log" |
+                sed 's/^\[  FAILED  \] //; s/[ ,].*//' | sort -u | tr '\n' ' ')(see $log)"
+        fi
+    done <"$list"
+}
+
+echo "checks of $image under $($WINE --version 2>/dev/null) on $DISPLAY, prefix $WINEPREFIX"
+# A crash ends the process with Wine's report instead of a dialog that would
+# wait on the display.
+$WINE reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+started=$(date +%s)
+journey window "$tests/e2e/window_test.sh"
+journey run "$tests/e2e/run_once_test.sh"
+journey repeat "$tests/e2e/repeat_test.sh"
+journey exit "$tests/e2e/exit_ways_test.sh"
+journey keyboard "$tests/e2e/keyboard_test.sh"
+journey start-end "$tests/runtime/process/start_end_trace_test.sh"
+echo "journeys: $(( $(date +%s) - started )) s"
+started=$(date +%s)
+programs
+echo "test programs: $(( $(date +%s) - started )) s"
+started=$(date +%s)
+journey versions "$here/versions_test.sh"
+echo "versions: $(( $(date +%s) - started )) s"
+cat "$out/versions.txt" 2>/dev/null
+echo "screenshot: $out/e2e-artifacts/norvane-window.png"
+echo "$passed ok, $failed FAIL"
+[ "$failed" -eq 0 ]
