@@ -5,9 +5,13 @@
 #   ./norvane.sh test    build both presets and run every test
 #   ./norvane.sh bench   print the benchmark figures
 #   ./norvane.sh soak    the long runs in full (100 rounds, 100 000 hostile messages)
+#   ./norvane.sh pe32 [FILE]  the checks of the PE32 (default build/win32/Norvane.exe)
+#                        under 32-bit Wine: on this host where it runs IA-32
+#                        code, else in an emulated x86-64 guest
 #
 # Each installs what is missing from Debian's packages first.
 set -euo pipefail
+caller_dir=$PWD
 cd "$(dirname "$0")"
 top=$PWD
 
@@ -70,7 +74,53 @@ cmd_test() {
     ctest --preset win64 || rc=1
     check_reproducible win32 || rc=1
     check_reproducible win64 || rc=1
+    pe32_checks "$top/build/win32/Norvane.exe" || rc=1
     return $rc
+}
+
+# pe32_checks IMAGE: tests/pe32/checks.sh against IMAGE under 32-bit Wine,
+# with the win32 build's test programs, in the machine tests/pe32/guest.sh
+# provides. The share it sees holds the test scripts, the build's test
+# programs (hard links) and a copy of IMAGE.
+pe32_checks() {
+    local image=$1 build=$top/build/win32 where scale=1 share rc
+    [ -f "$image" ] || { say "no PE32 image at $image" >&2; return 1; }
+    where=$("$top/tests/pe32/guest.sh" where "$build")
+    if [ "$where" = host ]; then
+        say "PE32 checks: this host runs IA-32 code, so on the host under Debian's 32-bit Wine (the guest's tree as a chroot)"
+    else
+        say "PE32 checks: this host does not run IA-32 code, so in an emulated x86-64 guest (slow: time limits x5)"
+        scale=5
+    fi
+    share=$build/pe32-share
+    rm -rf "$share"
+    mkdir -p "$share/image" "$share/build"
+    cp -r "$top/tests" "$share/tests"
+    cp -al "$build/tests" "$share/build/tests"
+    cp "$image" "$share/image/Norvane.exe"
+    set +e
+    "$top/tests/pe32/guest.sh" run "$build" "$share" \
+        env E2E_TIME_SCALE=$scale bash tests/pe32/checks.sh image/Norvane.exe build out
+    rc=$?
+    set -e
+    rm -rf "$build/pe32-checks"
+    cp -r "$share/out" "$build/pe32-checks" 2>/dev/null &&
+        say "PE32 checks: logs, version table and the window's screenshot in $build/pe32-checks"
+    [ $rc -eq 0 ] && say "PE32 checks passed ($where)" || say "PE32 checks FAILED ($where)" >&2
+    return $rc
+}
+
+cmd_pe32() {
+    install_missing
+    local image=${1:-}
+    if [ -z "$image" ]; then
+        build_preset win32 >/dev/null
+        image=$top/build/win32/Norvane.exe
+    else
+        case $image in /*) ;; *) image=$caller_dir/$image ;; esac
+        build_preset win32 >/dev/null
+    fi
+    pe32_checks "$image"
 }
 
 cmd_run() {
@@ -102,6 +152,7 @@ cmd_run() {
     trap '[ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null; [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
     # An interrupted run still stops its virtual display.
     trap 'exit 130' INT TERM
+    say "running the 64-bit port: this host has no 32-bit Wine of its own (that would need Debian's i386 architecture, which this project does not add); ./norvane.sh pe32 checks the PE32 itself"
     say "starting $exe under Wine (first start creates a Wine prefix: a few seconds)"
     /usr/lib/wine/wine64 "$exe" </dev/null >/dev/null 2>&1 &
     local pid=$!
@@ -144,5 +195,6 @@ case "${1:-}" in
     test) cmd_test ;;
     bench) cmd_bench ;;
     soak) cmd_soak ;;
-    *) echo "usage: $0 run|test|bench|soak" >&2; exit 2 ;;
+    pe32) cmd_pe32 "${2:-}" ;;
+    *) echo "usage: $0 run|test|bench|soak|pe32 [FILE]" >&2; exit 2 ;;
 esac
