@@ -144,7 +144,7 @@ cmd_run() {
             exit 1
         fi
         # A desktop has a window manager; without one Wine waits for it.
-        openbox --sm-disable </dev/null >/dev/null 2>&1 &
+        openbox --sm-disable --config-file "$top/tests/support/openbox-rc.xml" </dev/null >/dev/null 2>&1 &
         WM_PID=$!
         shot=$top/build/win64/norvane-window.png
         say "no DISPLAY: running on a virtual display (Xvfb $DISPLAY with a window manager); nobody can see or click the window there"
