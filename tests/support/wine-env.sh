@@ -122,8 +122,16 @@ server_dir() {
 
 stop_quietly() {
     wm_off
+    # The display number is free only once the server has gone: a next start
+    # could otherwise take the number while the old server still answers.
     if [ -f "$env_dir/xvfb.pid" ]; then
-        kill "$(cat "$env_dir/xvfb.pid")" 2>/dev/null
+        local pid
+        pid=$(cat "$env_dir/xvfb.pid")
+        kill "$pid" 2>/dev/null
+        for _ in $(seq 1 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.05
+        done
         rm -f "$env_dir/xvfb.pid"
     fi
     rm -f "$env_dir/display"

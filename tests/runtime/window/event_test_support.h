@@ -86,8 +86,20 @@ protected:
         for (HWND button : buttons)
             ASSERT_NE(button, nullptr);
         SetActiveWindow(window);
-        EventPump();
-        EventQueueTakeAll();
+        Settle();
+    }
+
+    // A window manager takes a shown window into its frame a moment later,
+    // and Wine then reports moves and activations: wait until the queue has
+    // stayed quiet for 150 ms (at most 3 s), so no test meets them.
+    static void Settle()
+    {
+        DWORD start = GetTickCount(), quiet = start;
+        while (GetTickCount() - quiet < 150 && GetTickCount() - start < 3000) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            if (!EventPump().empty() || !EventQueueTakeAll().empty())
+                quiet = GetTickCount();
+        }
     }
 
     void TearDown() override
