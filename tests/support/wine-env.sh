@@ -16,16 +16,6 @@ export WINEDEBUG=-all
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
-free_display() {
-    local n
-    for n in $(seq 87 199); do
-        if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then
-            echo "$n"; return 0
-        fi
-    done
-    return 1
-}
-
 wm_running() {
     # A window manager announces itself on the root window by a window of its
     # own; the property outlives a window manager that was stopped.
@@ -63,26 +53,23 @@ wm_off() {
 start() {
     mkdir -p "$env_dir"
     stop_quietly
-    local n
-    for attempt in 1 2 3; do
-        n=$(free_display) || { echo "wine-env: no free X display number" >&2; exit 1; }
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$env_dir/xvfb.log" 2>&1 &
-        echo $! >"$env_dir/xvfb.pid"
-        for _ in $(seq 1 50); do
-            if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
-                echo ":$n" >"$env_dir/display"
-                break 2
-            fi
-            kill -0 "$(cat "$env_dir/xvfb.pid")" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$(cat "$env_dir/xvfb.pid")" 2>/dev/null
-        rm -f "$env_dir/xvfb.pid"
+    # Xvfb picks a free display number itself and writes it when it is ready:
+    # two environments starting at once cannot take the same number.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+        </dev/null >"$env_dir/xvfb.log" 2>&1 3>"$env_dir/xvfb.number" &
+    echo $! >"$env_dir/xvfb.pid"
+    local n=""
+    for _ in $(seq 1 200); do
+        n=$(tr -dc 0-9 <"$env_dir/xvfb.number" 2>/dev/null)
+        [ -n "$n" ] && break
+        kill -0 "$(cat "$env_dir/xvfb.pid")" 2>/dev/null || break
+        sleep 0.05
     done
-    if [ ! -f "$env_dir/display" ]; then
+    if [ -z "$n" ] || ! DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
         echo "wine-env: Xvfb did not start (see $env_dir/xvfb.log)" >&2
         exit 1
     fi
+    echo ":$n" >"$env_dir/display"
     export DISPLAY=$(cat "$env_dir/display")
     wm_on || exit 1
     # The persistent server must be ours before anything else talks to Wine:
