@@ -30,11 +30,14 @@ wm_on() {
     display=$(cat "$env_dir/display")
     DISPLAY=$display openbox --sm-disable --config-file "$(dirname "$0")/openbox-rc.xml" </dev/null >"$env_dir/wm.log" 2>&1 &
     echo $! >"$env_dir/wm.pid"
-    for _ in $(seq 1 100); do
+    # Usually a tenth of a second; much longer while the machine is busy.
+    for _ in $(seq 1 600); do
         wm_running && return 0
+        kill -0 "$(cat "$env_dir/wm.pid")" 2>/dev/null || break
         sleep 0.05
     done
-    echo "wine-env: the window manager (openbox) did not start on $display (see $env_dir/wm.log)" >&2
+    echo "wine-env: the window manager (openbox) did not start on $display:" >&2
+    sed 's/^/    /' "$env_dir/wm.log" >&2
     return 1
 }
 
