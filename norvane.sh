@@ -135,7 +135,7 @@ cmd_run() {
         for n in $(seq 87 199); do
             [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || break
         done
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
         XVFB_PID=$!
         export DISPLAY=":$n"
         for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

@@ -57,21 +57,29 @@ start() {
     mkdir -p "$env_dir"
     stop_quietly
     # Xvfb picks a free display number itself and writes it when it is ready:
-    # two environments starting at once cannot take the same number.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-        </dev/null >"$env_dir/xvfb.log" 2>&1 3>"$env_dir/xvfb.number" &
-    echo $! >"$env_dir/xvfb.pid"
-    local n=""
-    for _ in $(seq 1 200); do
-        n=$(tr -dc 0-9 <"$env_dir/xvfb.number" 2>/dev/null)
-        [ -n "$n" ] && break
-        kill -0 "$(cat "$env_dir/xvfb.pid")" 2>/dev/null || break
-        sleep 0.05
+    # two environments starting at once cannot take the same number. Without
+    # -noreset the server starts over whenever its last client leaves (the
+    # readiness check below is one), and a client connecting just then fails.
+    local n="" attempt
+    for attempt in 1 2 3; do
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+            </dev/null >"$env_dir/xvfb.log" 2>&1 3>"$env_dir/xvfb.number" &
+        echo $! >"$env_dir/xvfb.pid"
+        for _ in $(seq 1 200); do
+            n=$(tr -dc 0-9 <"$env_dir/xvfb.number" 2>/dev/null)
+            [ -n "$n" ] && break
+            kill -0 "$(cat "$env_dir/xvfb.pid")" 2>/dev/null || break
+            sleep 0.05
+        done
+        [ -n "$n" ] && DISPLAY=":$n" xdpyinfo >/dev/null 2>>"$env_dir/xvfb.log" && break
+        # Seen once in fifty starts beside other displays starting and
+        # stopping: a display that was announced but did not answer.
+        echo "wine-env: Xvfb attempt $attempt did not answer on :${n:-?}:" >&2
+        sed 's/^/    /' "$env_dir/xvfb.log" >&2
+        stop_display
+        n=""
     done
-    if [ -z "$n" ] || ! DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
-        echo "wine-env: Xvfb did not start (see $env_dir/xvfb.log)" >&2
-        exit 1
-    fi
+    [ -n "$n" ] || { echo "wine-env: Xvfb did not start" >&2; exit 1; }
     echo ":$n" >"$env_dir/display"
     export DISPLAY=$(cat "$env_dir/display")
     wm_on || exit 1
@@ -110,10 +118,9 @@ server_dir() {
     printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"
 }
 
-stop_quietly() {
-    wm_off
-    # The display number is free only once the server has gone: a next start
-    # could otherwise take the number while the old server still answers.
+# The display number is free only once the server has gone: a next start
+# could otherwise take the number while the old server still answers.
+stop_display() {
     if [ -f "$env_dir/xvfb.pid" ]; then
         local pid
         pid=$(cat "$env_dir/xvfb.pid")
@@ -124,6 +131,11 @@ stop_quietly() {
         done
         rm -f "$env_dir/xvfb.pid"
     fi
+}
+
+stop_quietly() {
+    wm_off
+    stop_display
     rm -f "$env_dir/display"
     if [ -d "$WINEPREFIX" ]; then
         "$WINESERVER" -k </dev/null >/dev/null 2>&1
