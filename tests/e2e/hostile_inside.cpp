@@ -140,10 +140,7 @@ int main(int argc, char** argv)
             PostMessageA(Targets[c.target].window, c.message, c.wParam, lParam);
         const char* fault = Pump();
         if (!fault)
-            fault = HostileWindowFault(Targets);
-        HostileTexts now = HostileTextsRead(Targets);
-        if (!fault && memcmp(&now, &texts, sizeof now) != 0)
-            fault = "a text is gone";
+            fault = HostileCaseFault(Targets, texts);
         if (!fault && TimerProcedureCalls)
             fault = "the timer procedure ran";
         if (fault) {

@@ -191,6 +191,16 @@ inline HostileTexts HostileTextsRead(const HostileTarget* targets)
     return t;
 }
 
+// After one forged case: the window's fault, if any, else whether a text was
+// lost against the texts read before the cases began.
+inline const char* HostileCaseFault(const HostileTarget* targets, const HostileTexts& before)
+{
+    if (const char* fault = HostileWindowFault(targets))
+        return fault;
+    HostileTexts now = HostileTextsRead(targets);
+    return memcmp(&now, &before, sizeof now) != 0 ? "a text is gone" : nullptr;
+}
+
 class HostileGenerator {
 public:
     // timerProcedure: null when the messages go to another process; else

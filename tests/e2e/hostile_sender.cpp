@@ -133,12 +133,7 @@ static const char* ForgedDeliver(const HostileForgedCase& c, LPARAM lParam)
                : !PostMessageA(target, c.message, c.wParam, lParam))
         return "not delivered";
     const char* fault = Barrier();
-    if (!fault)
-        fault = HostileWindowFault(Targets);
-    HostileTexts now = HostileTextsRead(Targets);
-    if (!fault && memcmp(&now, &Texts, sizeof now) != 0)
-        fault = "a text is gone";
-    return fault;
+    return fault ? fault : HostileCaseFault(Targets, Texts);
 }
 
 int main(int argc, char** argv)
