@@ -4,7 +4,8 @@
 #   ./norvane.sh run     build and run Norvane (the 64-bit port under Wine here)
 #   ./norvane.sh test    build both presets and run every test
 #   ./norvane.sh bench   print the benchmark figures
-#   ./norvane.sh soak    the long runs in full (100 rounds, 100 000 hostile messages)
+#   ./norvane.sh soak    the long runs in full (100 rounds, 100 000 hostile messages,
+#                        every system call failed in turn on both images)
 #   ./norvane.sh pe32 [FILE]  the checks of the PE32 (default build/win32/Norvane.exe)
 #                        under 32-bit Wine: on this host where it runs IA-32
 #                        code, else in an emulated x86-64 guest
@@ -100,7 +101,8 @@ pe32_checks() {
     cp "$image" "$share/image/Norvane.exe"
     set +e
     "$top/tests/pe32/guest.sh" run "$build" "$share" \
-        env E2E_TIME_SCALE=$scale bash tests/pe32/checks.sh image/Norvane.exe build out
+        env E2E_TIME_SCALE=$scale NORVANE_CHECKS="${NORVANE_CHECKS:-}" NORVANE_SOAK="${NORVANE_SOAK:-}" \
+        bash tests/pe32/checks.sh image/Norvane.exe build out
     rc=$?
     set -e
     rm -rf "$build/pe32-checks"
@@ -180,8 +182,13 @@ cmd_run() {
 
 cmd_soak() {
     install_missing
+    local rc=0
+    build_preset win32
     build_preset win64
-    NORVANE_SOAK=1 ctest --preset win64 -L soak
+    NORVANE_SOAK=1 ctest --preset win64 -L soak || rc=1
+    # The PE32's part of the long runs: the full sweep of failed system calls.
+    NORVANE_SOAK=1 NORVANE_CHECKS=faults pe32_checks "$top/build/win32/Norvane.exe" || rc=1
+    return $rc
 }
 
 cmd_bench() {

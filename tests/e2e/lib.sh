@@ -11,6 +11,7 @@
 #   WINE            the wine command (`wine` is 32-bit Wine)
 #   WINDOW_FACTS    window_facts.exe built for the same Wine
 #   E2E_TIME_SCALE  whole factor for every time limit (emulation is slower)
+#   E2E_SETTLE      seconds given to a new focus before input (default 0.3)
 set -u
 E2E_BUILD=$(cd "$1" && pwd)
 export WINEDEBUG=-all
@@ -153,7 +154,7 @@ focus_window() {
         [ "$(xdotool getwindowfocus 2>/dev/null)" = "$WID" ] && break
         sleep 0.1
     done
-    e2e_sleep 0.3
+    e2e_sleep "${E2E_SETTLE:-0.3}"
 }
 
 keys() {

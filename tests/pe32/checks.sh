@@ -13,10 +13,13 @@
 #
 # Environment: DISPLAY (24-bit, with a window manager), WINEPREFIX (a prefix
 # of the same Wine, best with its server already running), WINE (default
-# `wine`), E2E_TIME_SCALE (whole factor for the time limits, default 1).
+# `wine`), E2E_TIME_SCALE (whole factor for the time limits, default 1),
+# NORVANE_CHECKS (which parts, default "journeys programs versions faults"),
+# NORVANE_SOAK (the fault sweep in full, see tests/faults/fault_sweep.sh).
 #
 # Runs the end-to-end journeys against IMAGE, then the test programs, then
-# the program under each Windows version Wine offers. Prints one line per
+# the program under each Windows version Wine offers, then failed system
+# calls (the win32 build's fault injector). Prints one line per
 # check, "ok   ..." or "FAIL ...", then the version table; exit code 1 when
 # a check failed.
 set -u
@@ -94,21 +97,35 @@ echo "checks of $image under $($WINE --version 2>/dev/null) on $DISPLAY, prefix 
 # A crash ends the process with Wine's report instead of a dialog that would
 # wait on the display.
 $WINE reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-started=$(date +%s)
-journey window "$tests/e2e/window_test.sh"
-journey run "$tests/e2e/run_once_test.sh"
-journey repeat "$tests/e2e/repeat_test.sh"
-journey exit "$tests/e2e/exit_ways_test.sh"
-journey keyboard "$tests/e2e/keyboard_test.sh"
-journey start-end "$tests/runtime/process/start_end_trace_test.sh"
-echo "journeys: $(( $(date +%s) - started )) s"
-started=$(date +%s)
-programs
-echo "test programs: $(( $(date +%s) - started )) s"
-started=$(date +%s)
-journey versions "$here/versions_test.sh"
-echo "versions: $(( $(date +%s) - started )) s"
-cat "$out/versions.txt" 2>/dev/null
-echo "screenshot: $out/e2e-artifacts/norvane-window.png"
+parts=" ${NORVANE_CHECKS:-journeys programs versions faults} "
+if [[ $parts == *" journeys "* ]]; then
+    started=$(date +%s)
+    journey window "$tests/e2e/window_test.sh"
+    journey run "$tests/e2e/run_once_test.sh"
+    journey repeat "$tests/e2e/repeat_test.sh"
+    journey exit "$tests/e2e/exit_ways_test.sh"
+    journey keyboard "$tests/e2e/keyboard_test.sh"
+    journey start-end "$tests/runtime/process/start_end_trace_test.sh"
+    echo "journeys: $(( $(date +%s) - started )) s"
+    echo "screenshot: $out/e2e-artifacts/norvane-window.png"
+fi
+if [[ $parts == *" programs "* ]]; then
+    started=$(date +%s)
+    programs
+    echo "test programs: $(( $(date +%s) - started )) s"
+fi
+if [[ $parts == *" versions "* ]]; then
+    started=$(date +%s)
+    journey versions "$here/versions_test.sh"
+    echo "versions: $(( $(date +%s) - started )) s"
+    cat "$out/versions.txt" 2>/dev/null
+fi
+if [[ $parts == *" faults "* ]]; then
+    started=$(date +%s)
+    export FAULT_INJECTOR=$testdir/tests/faults/winmm.dll
+    journey faults "$tests/faults/fault_sweep.sh"
+    echo "failed system calls: $(( $(date +%s) - started )) s"
+    grep -a '^faults ' "$out/faults.log" | sed 's/^faults //'
+fi
 echo "$passed ok, $failed FAIL"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Failed system calls against the unchanged image: the stand-in winmm.dll of
+# fault_injector.cpp beside a copy of Norvane.exe makes chosen calls fail,
+# and each case is driven as a user would drive the program:
+#
+#   run   start, then the run button (once more if nothing happened, then Alt+F4)
+#   exit  start, then EXIT (likewise)
+#
+# Outcomes: works (the window shows and the button, a second press or Alt+F4
+# ends the program with 0), ends (no window; the program ends by itself with
+# 0), crash (an unhandled exception or another exit code) or wedge (alive,
+# and nothing of the above ends it). Only crashes and wedges are defects.
+#
+#   fault_sweep.sh BUILD_DIR
+#
+# What runs (environment):
+#   NORVANE_SOAK=1   the full sweep (every call of every failable function,
+#                    failed once and failed from then on) and FAULT_SEEDS
+#                    random runs; otherwise each call site failed once
+#   FAULT_SEEDS      random runs per journey with FAULT_PERCENT % of the calls
+#                    failing (default 200 with NORVANE_SOAK=1, else 0)
+#   FAULT_INJECTOR   the injector (default BUILD_DIR/tests/faults/winmm.dll)
+#   FAULT_CASES      "JOURNEY PLAN" lines to run instead (e.g. "run once:HeapAlloc:5";
+#                    plans as in fault_injector.cpp), each outcome printed
+#   FAULT_ONLY       only the calls of this function
+# and lib.sh's NORVANE, WINE, E2E_TIME_SCALE. Prints one FAIL line per
+# defect, the census of each journey and the table of outcomes.
+. "$(dirname "$0")/../e2e/lib.sh" "$1"
+INJECTOR=${FAULT_INJECTOR:-$E2E_BUILD/tests/faults/winmm.dll}
+SOAK=${NORVANE_SOAK:-}
+SEEDS=${FAULT_SEEDS:-$([ -n "$SOAK" ] && echo 200 || echo 0)}
+PERCENT=${FAULT_PERCENT:-6}
+[ -f "$INJECTOR" ] || { echo "FAIL faults: no injector at $INJECTOR"; exit 1; }
+# The program runs from a local directory (a guest's shared folder can hand
+# Wine wrong pages of an image), the injector beside it.
+local_dir=$(mktemp -d "${TMPDIR:-/tmp}/norvane-faults.XXXXXX")
+trap 'rm -rf "$local_dir"; e2e_cleanup' EXIT
+cp "$NORVANE" "$local_dir/Norvane.exe"
+cp "$INJECTOR" "$local_dir/winmm.dll"
+NORVANE=$local_dir/Norvane.exe
+LOG=$local_dir/fault.log
+export WINEDLLOVERRIDES="winmm=n,b"
+# No settling pause after the focus: a press that a late focus change takes
+# away is followed by a second one, as a user would press again.
+E2E_SETTLE=0
+# The image's width, from the machine field of its PE header.
+pe=$(od -An -tu4 -j 60 -N4 "$NORVANE" | tr -d ' ')
+case $(od -An -tx2 -j $((pe + 4)) -N2 "$NORVANE" | tr -d ' ') in
+    014c) IMAGE=PE32 ;; 8664) IMAGE=port ;; *) IMAGE=image ;;
+esac
+declare -A TALLY=()
+
+# run_case JOURNEY PLAN: one start of the program under PLAN; sets OUTCOME
+# and HOW (how it ended, for the table).
+run_case() {
+    local journey=$1 plan=$2 press
+    [ "$journey" = run ] && press=click_run || press=click_exit
+    rm -f "$LOG"
+    local began=$EPOCHREALTIME
+    NORVANE_FAULTS=$plan NORVANE_FAULT_LOG="Z:$LOG" start_norvane
+    OUTCOME="" HOW=""
+    if wait_window 15; then
+        $press; wait_exit 5; HOW=button
+        if [ "$EXIT_CODE" -eq 124 ]; then $press; wait_exit 5; HOW="second press"; fi
+        if [ "$EXIT_CODE" -eq 124 ]; then close_request_alt_f4; wait_exit 5; HOW=alt+F4; fi
+        if [ "$EXIT_CODE" -eq 124 ]; then OUTCOME=wedge HOW="window shown, nothing ends it"
+        elif [ "$EXIT_CODE" -eq 0 ]; then OUTCOME=works
+        else OUTCOME=crash HOW="exit code $EXIT_CODE"; fi
+    else
+        wait_exit 1
+        if [ "$EXIT_CODE" -eq 124 ]; then OUTCOME=wedge HOW="alive without a window"
+        elif [ "$EXIT_CODE" -eq 0 ]; then OUTCOME=ends HOW="no window"
+        else OUTCOME=crash HOW="exit code $EXIT_CODE"; fi
+    fi
+    [ "$OUTCOME" = wedge ] && stop_norvane
+    if grep -aq '^crash ' "$LOG" 2>/dev/null; then
+        OUTCOME=crash HOW=$(grep -a '^crash ' "$LOG" | head -n 1)
+    fi
+    TALLY[$OUTCOME]=$(( ${TALLY[$OUTCOME]:-0} + 1 ))
+    TALLY[cases]=$(( ${TALLY[cases]:-0} + 1 ))
+    TALLY[$HOW]=$(( ${TALLY[$HOW]:-0} + 1 ))
+    echo "$journey $plan $OUTCOME $(awk -v a="$began" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }') $HOW" \
+        >>"$WORK/cases"
+    case $OUTCOME in
+        works|ends) ;;
+        *) echo "FAIL faults: $journey $plan: $OUTCOME ($HOW; failed: $(grep -a '^fail ' "$LOG" 2>/dev/null |
+               cut -d' ' -f2- | tr '\n' ';'))" ;;
+    esac
+}
+
+# census JOURNEY: the journey without faults; keeps the log as census-JOURNEY.
+census() {
+    run_case "$1" census
+    cp "$LOG" "$WORK/census-$1"
+    check "$1 journey without faults works" [ "$OUTCOME" = works ]
+    echo "census of the $1 journey (calls of each imported function):"
+    grep -a '^count ' "$WORK/census-$1" | awk '$3 > 0 { printf "  %-28s %d\n", $2, $3 }'
+}
+
+if [ -n "${FAULT_CASES:-}" ]; then
+    while read -r journey plan; do
+        [ -n "$journey" ] || continue
+        run_case "$journey" "$plan"
+        echo "case $journey $plan: $OUTCOME ($HOW)"
+    done <<<"$FAULT_CASES"
+    finish
+    exit
+fi
+census run
+census exit
+TALLY=()
+: >"$WORK/cases"
+started=$(date +%s)
+only() { if [ -n "${FAULT_ONLY:-}" ]; then grep -a "^call $FAULT_ONLY "; else cat; fi; }
+if [ -n "$SOAK" ]; then
+    for journey in run exit; do
+        while read -r name count; do
+            for ((n = 1; n <= count; n++)); do
+                run_case "$journey" "once:$name:$n"
+                run_case "$journey" "from:$name:$n"
+            done
+        done < <(grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2 }' | sort | uniq -c |
+                 awk '{ print $2, $1 }')
+    done
+else
+    # Each call site once: the exit journey adds only the sites the run
+    # journey does not reach.
+    for journey in run exit; do
+        grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2, $3 }' | sort -u >"$WORK/sites-$journey"
+    done
+    while read -r name site; do run_case run "site:$name:${site#+}"; done <"$WORK/sites-run"
+    while read -r name site; do run_case exit "site:$name:${site#+}"; done \
+        < <(comm -13 "$WORK/sites-run" "$WORK/sites-exit")
+fi
+for ((seed = 1; seed <= SEEDS; seed++)); do
+    run_case run "random:$seed:$PERCENT"
+    run_case exit "random:$seed:$PERCENT"
+done
+echo "fault cases: $(( $(date +%s) - started )) s"
+printf 'faults %-10s %6s %6s %6s %6s %6s\n' image cases works ends crash wedge
+printf 'faults %-10s %6d %6d %6d %6d %6d\n' "$IMAGE" "${TALLY[cases]:-0}" "${TALLY[works]:-0}" \
+    "${TALLY[ends]:-0}" "${TALLY[crash]:-0}" "${TALLY[wedge]:-0}"
+echo "faults: ended by the button ${TALLY[button]:-0}, by a second press ${TALLY[second press]:-0}," \
+    "by Alt+F4 ${TALLY[alt+F4]:-0}; slowest cases:"
+sort -k4 -rn "$WORK/cases" 2>/dev/null | head -n 3 | sed 's/^/  /'
+cp "$WORK/cases" "$E2E_BUILD/fault-cases-$IMAGE.txt" 2>/dev/null
+check "faults: ${TALLY[cases]:-0} cases, no crash" [ "${TALLY[crash]:-0}" -eq 0 ]
+check "faults: no wedge" [ "${TALLY[wedge]:-0}" -eq 0 ]
+finish
