@@ -46,12 +46,12 @@ void RunOnce(volatile RunOnceState* state, void (*routine)())
     auto executeOnce = kernel ? reinterpret_cast<InitOnceExecuteOnceRoutine>(
                                     reinterpret_cast<void*>(GetProcAddress(kernel, "InitOnceExecuteOnce")))
                               : nullptr;
-    if (executeOnce) {
-        executeOnce(reinterpret_cast<PINIT_ONCE>(const_cast<RunOnceState*>(state)), RunOnceCallback,
-                    reinterpret_cast<void*>(routine), nullptr);
-    } else {
+    // The callback always succeeds, so a failure is the system's own and the
+    // routine has not run: the word-based way then makes sure it does.
+    if (!executeOnce ||
+        !executeOnce(reinterpret_cast<PINIT_ONCE>(const_cast<RunOnceState*>(state)), RunOnceCallback,
+                     reinterpret_cast<void*>(routine), nullptr))
         RunOnceFallback(state, routine);
-    }
     if (kernel)
         FreeLibrary(kernel);
 }

@@ -28,6 +28,9 @@ static bool ThreadDataSlotMade;
 static DWORD ThreadDataSlot;
 static uint32_t ThreadDataTotalSize;
 static ListLinks* ThreadDataSegments;  // newest registration first
+// A registration that could not get its slot or its memory: the segments no
+// longer fit the registering thread's block (see ThreadDataComplete).
+static bool ThreadDataIncomplete;
 
 alignas(16) static unsigned char ThreadDataFallback[THREAD_DATA_FALLBACK_SIZE];
 static volatile LONG ThreadDataFallbackState;  // 0 untouched, 1 setting up, 2 ready
@@ -52,17 +55,24 @@ uint32_t ThreadDataRegister(uint32_t size, SegmentRoutine setUp, SegmentRoutine 
     if (!ThreadDataSlotMade) {
         ThreadDataSlot = TlsAlloc();
         ThreadDataSlotMade = true;
-        TlsSetValue(ThreadDataSlot, MainHeapAlloc(size));
+        if (ThreadDataSlot == TLS_OUT_OF_INDEXES)
+            ThreadDataIncomplete = true;
+        else
+            TlsSetValue(ThreadDataSlot, MainHeapAlloc(size));
     }
     uint32_t offset = ThreadDataTotalSize;
     ThreadDataTotalSize += size;
 
-    // Start-up has no failure path; a block that cannot grow stays as it was.
+    // A block that cannot grow stays as it was, and the registration is
+    // incomplete: the new segment would lie beyond the block's end.
     void* block = TlsGetValue(ThreadDataSlot);
     void* grown = block ? MainHeapRealloc(block, ThreadDataTotalSize) : MainHeapAlloc(ThreadDataTotalSize);
     if (grown) {
         block = grown;
-        TlsSetValue(ThreadDataSlot, block);
+        if (!TlsSetValue(ThreadDataSlot, block))
+            ThreadDataIncomplete = true;
+    } else {
+        ThreadDataIncomplete = true;
     }
 
     if (setUp || cleanUp) {
@@ -71,12 +81,16 @@ uint32_t ThreadDataRegister(uint32_t size, SegmentRoutine setUp, SegmentRoutine 
             segment->offset = offset;
             segment->setUp = setUp;
             segment->cleanUp = cleanUp;
+        } else {
+            ThreadDataIncomplete = true;
         }
         if (setUp && grown)
             setUp(static_cast<unsigned char*>(block) + offset);
     }
     return offset;
 }
+
+bool ThreadDataComplete() { return !ThreadDataIncomplete; }
 
 // The shared block for threads whose own could not be made; set up by the
 // first of them, the others wait until that has finished.

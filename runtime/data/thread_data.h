@@ -15,6 +15,11 @@ typedef void (*SegmentRoutine)(void* segment);
 // start-up only, before any other thread uses the service.
 uint32_t ThreadDataRegister(uint32_t size, SegmentRoutine setUp, SegmentRoutine cleanUp);
 
+// False once a registration could not get the thread-local slot, the memory
+// to grow the registering thread's block or its segment record: the block
+// then no longer holds every segment, and start-up cannot go on.
+bool ThreadDataComplete();
+
 // Bytes of the fallback block below.
 constexpr uint32_t THREAD_DATA_FALLBACK_SIZE = 4096;
 

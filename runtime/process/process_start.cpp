@@ -1,7 +1,9 @@
 // Start-up is a fixed table of initialisers, each with the test that tells
 // whether its service came up (none for services whose failure cannot be
 // observed or does not matter). The services assume their predecessors
-// exist, so the first failure stops the sequence. Shutdown is a second
+// exist, so the first failure stops the sequence. Every step is also
+// followed by the per-thread data's own test, since four services reserve
+// segments there and a reservation has no result to examine. Shutdown is a second
 // table in its own order, not the reverse of the first: each end routine
 // names the initialiser whose work it undoes and runs only when that one came
 // up, so the end routines never meet a service that was never made.
@@ -10,6 +12,7 @@
 #include "runtime/data/array.h"
 #include "runtime/data/keyed_map.h"
 #include "runtime/data/symbol_table.h"
+#include "runtime/data/thread_data.h"
 #include "runtime/process/image_table.h"
 #include "runtime/process/library_probe.h"
 #include "runtime/process/spare.h"
@@ -38,11 +41,12 @@ struct EndStep {
 
 // The queue lives in per-thread data. Without the per-thread data slot each
 // ThreadDataGet hands out a fresh block, so a queue that does not stay put
-// means the slot is missing and every queued event would be lost.
+// means the slot is missing and every queued event would be lost; so would
+// they be with a queue that has no pool to take its nodes from.
 static bool EventServiceUp()
 {
     EventQueueState* queue = EventQueueGet();
-    return PostEventWindow && EventBindings && queue && queue == EventQueueGet();
+    return PostEventWindow && EventBindings && queue && queue == EventQueueGet() && queue->pool;
 }
 
 static bool FontServiceUp() { return FontTable != nullptr; }
@@ -102,7 +106,7 @@ bool ProcessStart()
     ProcessServicesStarted = 0;
     for (const StartStep& step : START_STEPS) {
         step.init();
-        if (step.cameUp && !step.cameUp())
+        if ((step.cameUp && !step.cameUp()) || !ThreadDataComplete())
             return false;
         ++ProcessServicesStarted;
     }

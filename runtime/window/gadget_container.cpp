@@ -107,9 +107,14 @@ HWND GadgetContainerSet(HWND window)
     auto* record = static_cast<GadgetContainerRecord*>(MainHeapAlloc(sizeof(GadgetContainerRecord)));
     if (record) {
         record->window = window;
-        SetPropA(window, name, record);
-        record->previousProcedure =
-            (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)GadgetContainerProc);
+        // Without its property GadgetContainerProc could not find the record
+        // and would turn every message of the window away from the window's
+        // own procedure: the window stays the current container unsubclassed.
+        if (SetPropA(window, name, record))
+            record->previousProcedure =
+                (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)GadgetContainerProc);
+        else
+            MainHeapFree(record);
     }
     return previous;
 }

@@ -4,7 +4,10 @@
 // window's size to the screen first, so a window larger than the screen
 // lands at 0 on that axis. Parent centring keeps the window's top-left
 // corner on the screen. With neither a parent nor an active window there is
-// nothing to centre on but the screen, so the screen is used.
+// nothing to centre on but the screen, so the screen is used. A window
+// whose own size cannot be read stays where it was created: a position
+// worked out from an unread rectangle could put it anywhere, off every
+// screen.
 #include "runtime/window/window.h"
 
 static void CentreOnScreen(int32_t width, int32_t height, int32_t* x, int32_t* y)
@@ -22,7 +25,8 @@ static void CentreOnScreen(int32_t width, int32_t height, int32_t* x, int32_t* y
 void WindowCentre(HWND window, uint32_t flags, HWND parent)
 {
     RECT own;
-    GetWindowRect(window, &own);
+    if (!GetWindowRect(window, &own))
+        return;
     int32_t width = own.right - own.left;
     int32_t height = own.bottom - own.top;
     int32_t x;

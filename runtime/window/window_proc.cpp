@@ -123,8 +123,8 @@ static LRESULT OnEraseBackground(const WindowMessage& m)
     LRESULT result = NOT_HANDLED;  // the class brush paints
     if (m.record && m.record->backgroundBrush) {
         RECT client;
-        GetClientRect(m.window, &client);
-        FillRect(reinterpret_cast<HDC>(m.wParam), &client, m.record->backgroundBrush);
+        if (GetClientRect(m.window, &client))
+            FillRect(reinterpret_cast<HDC>(m.wParam), &client, m.record->backgroundBrush);
         result = 1;
     }
     Post(m, EVT_BACKGROUND_ERASED, 0);
