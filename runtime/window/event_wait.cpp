@@ -7,29 +7,32 @@
 // TabNavigate, and the focus cues are shown. A queued message that only the
 // system itself could have sent is not dispatched at all. The wParam and
 // lParam of every fetched message are recorded for the window service (0 and
-// 0 when a queued event is returned).
+// 0 when a queued event is returned). A thread whose message queue cannot
+// be read any more (GetMessageA fails) can neither use nor close its windows:
+// that is reported as a close request of no particular window (-1), where a
+// WM_NULL would have its caller wait again for ever.
 #include "runtime/window/event.h"
 #include "runtime/window/window.h"
 
 constexpr DWORD EVENT_WAKE_MASK = QS_ALLINPUT | QS_ALLPOSTMESSAGE;  // 0x5FF
 static_assert(EVENT_WAKE_MASK == 0x5FF);
 
-// One message into msg; false when none arrived within timeout.
-static bool EventMessageFetch(MSG* msg, int32_t timeout)
+enum EventFetch { FETCH_MESSAGE, FETCH_NONE, FETCH_FAILED };
+
+// One message into msg: none when nothing arrived within timeout.
+static EventFetch EventMessageFetch(MSG* msg, int32_t timeout)
 {
     if (timeout == -1) {
-        // Its result is ignored: WM_QUIT is dispatched and returned like any
-        // other message. On an error msg stays zero, which is WM_NULL.
-        GetMessageA(msg, nullptr, 0, 0);
-        return true;
+        // WM_QUIT is dispatched and returned like any other message.
+        return GetMessageA(msg, nullptr, 0, 0) == -1 ? FETCH_FAILED : FETCH_MESSAGE;
     }
     if (PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD))
-        return true;
+        return FETCH_MESSAGE;
     if (timeout == 0)
-        return false;
+        return FETCH_NONE;
     if (MsgWaitForMultipleObjects(0, nullptr, FALSE, (DWORD)timeout, EVENT_WAKE_MASK) == WAIT_TIMEOUT)
-        return false;
-    return PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) != 0;
+        return FETCH_NONE;
+    return PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) ? FETCH_MESSAGE : FETCH_NONE;
 }
 
 // Whether a message taken from the queue carries what only the system
@@ -65,8 +68,15 @@ int32_t EventWait(int32_t timeout)
         return code;
     }
     MSG msg = {};
-    if (!EventMessageFetch(&msg, timeout))
+    EventFetch fetched = EventMessageFetch(&msg, timeout);
+    if (fetched == FETCH_NONE)
         return 0;
+    if (fetched == FETCH_FAILED) {
+        EventPost(EVT_CLOSE_WINDOW, -1, -1, 0);
+        code = EventNext();
+        WindowLastMessageSet(0, 0);
+        return code != 0 ? code : EVT_CLOSE_WINDOW;
+    }
     HWND active = GetActiveWindow();
     HACCEL accelerators = ActiveAccelerators(active);
     if (accelerators && TranslateAcceleratorA(active, accelerators, &msg)) {
