@@ -111,7 +111,9 @@ static unsigned char* FallbackBlock()
 
 void* ThreadDataGet(uint32_t offset)
 {
-    if (!ThreadDataSlotMade)
+    // Without a slot no thread can keep a block: each call would make a new
+    // one and ask for a thread-exit watcher on its behalf.
+    if (!ThreadDataSlotMade || ThreadDataSlot == TLS_OUT_OF_INDEXES)
         return nullptr;
     auto* block = static_cast<unsigned char*>(TlsGetValue(ThreadDataSlot));
     if (!block) {

@@ -30,8 +30,9 @@ constexpr uint32_t THREAD_DATA_FALLBACK_SIZE = 4096;
 // fallback block instead: static, zero-filled, set up once on first use,
 // shared by every thread in that state and never cleaned up or freed, so the
 // callers, which do not check the result, keep working (threads sharing it
-// also share their per-thread state). Null only before any registration or
-// when the registered segments exceed THREAD_DATA_FALLBACK_SIZE.
+// also share their per-thread state). Null only before any registration,
+// when the thread-local slot could not be had, or when the registered
+// segments exceed THREAD_DATA_FALLBACK_SIZE.
 void* ThreadDataGet(uint32_t offset);
 
 // Runs every clean-up on its segment of block (newest registration first),

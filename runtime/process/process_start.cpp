@@ -106,7 +106,10 @@ bool ProcessStart()
     ProcessServicesStarted = 0;
     for (const StartStep& step : START_STEPS) {
         step.init();
-        if ((step.cameUp && !step.cameUp()) || !ThreadDataComplete())
+        // The per-thread data first: a service's own test may read its
+        // segment, and without the slot that read would take the main
+        // thread for a new one.
+        if (!ThreadDataComplete() || (step.cameUp && !step.cameUp()))
             return false;
         ++ProcessServicesStarted;
     }
