@@ -126,8 +126,16 @@ LRESULT CALLBACK GadgetContainerProc(HWND window, UINT message, WPARAM wParam, L
     char name[GADGET_STACK_NAME_SIZE];
     ContainerPropertyName(name);
     GadgetContainerRecord* record = ContainerRecordOf(window, name);
-    if (!record)
+    if (!record) {
+        // Without its record (the system would not say whose the window is)
+        // the window keeps its class's own procedure, as a window that never
+        // became a container: the default procedure alone would take every
+        // click and close request away from it.
+        auto own = reinterpret_cast<WNDPROC>(GetClassLongPtrA(window, GCLP_WNDPROC));
+        if (own && own != GadgetContainerProc)
+            return CallWindowProcA(own, window, message, wParam, lParam);
         return DefWindowProcA(window, message, wParam, lParam);
+    }
     WNDPROC previous = record->previousProcedure;
     if (message == WM_NCDESTROY) {
         GadgetContainerState* s = GadgetContainerGet();

@@ -86,7 +86,7 @@ run_case() {
     case $OUTCOME in
         works|ends) ;;
         *) echo "FAIL faults: $journey $plan: $OUTCOME ($HOW; failed: $(grep -a '^fail ' "$LOG" 2>/dev/null |
-               cut -d' ' -f2- | tr '\n' ';'))" ;;
+               awk '{ if (NR <= 4) printf "%s %s #%s; ", $2, $3, $4 } END { if (NR > 4) printf "%d more", NR - 4 }'))" ;;
     esac
 }
 
