@@ -368,7 +368,7 @@ boot_stages() {
         case $stage in
             init) say "boot: the machine's init is running ($(since "$1"))" ;;
             display) say "boot: display ready ($(since "$1"))" ;;
-            desktop) say "boot: window manager ready ($(since "$1"))" ;;
+            desktop) say "boot: desktop ready ($(since "$1"))" ;;
             wine) say "boot: Wine server and services started ($(since "$1"))" ;;
         esac
     done <<<"${new%offset *}" >&2
@@ -403,19 +403,22 @@ cmd_run() {
         qemu_args "$g" run "$share" "$out/console.log" "format=qcow2,file=$g/prefix.qcow2,snapshot=on"
         if [ -n "$GUEST_DISPLAY" ]; then
             command -v socat >/dev/null || fail "display: socat is missing (package socat)"
-            # One socat per connection the guest opens to 10.0.2.100:6000;
+            # One socat per connection the guest opens to 10.0.2.100:6000+N;
             # restrict=on: the guest reaches nothing else.
             local i
             for i in "${!ARGS[@]}"; do
-                [ "${ARGS[$i]}" = -nic ] && ARGS[$((i + 1))]="user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:6000-cmd:socat - $DISPLAY_RELAY"
-                [ "${ARGS[$i]}" = -append ] && ARGS[$((i + 1))]+=" norvane.display=10.0.2.100:0"
+                [ "${ARGS[$i]}" = -nic ] && ARGS[$((i + 1))]="user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:$((6000 + DISPLAY_NUMBER))-cmd:socat - $DISPLAY_RELAY"
+                # The same display number, so that the cookie fits.
+                [ "${ARGS[$i]}" = -append ] && ARGS[$((i + 1))]+=" norvane.display=10.0.2.100:$DISPLAY_NUMBER"
             done
         fi
         "${ARGS[@]}" </dev/null >"$out/qemu.log" 2>&1 &
     fi
     qemu=$!
     say "running on the $WHERE" >&2
-    trap 'kill $qemu 2>/dev/null; wait $qemu 2>/dev/null; [ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
+    # errexit holds in the trap too: a machine already gone must not turn
+    # the failure's own exit code into kill's.
+    trap 'kill $qemu 2>/dev/null || true; wait $qemu 2>/dev/null || true; [ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
     trap 'exit 130' INT TERM
     local waited=0 times_off=0
     while [ ! -e "$out/started" ]; do
@@ -464,7 +467,7 @@ cmd_run() {
     # of the boot; the host's for the rest.
     say "$(awk -v where="$WHERE" '{ t[$1] = $2 } END {
             if (where == "guest") printf "kernel to init %.1f s, ", t["init"]
-            printf "Xvfb %.1f s, openbox %.1f s, Wine services %.1f s",
+            printf "display %.1f s, desktop %.1f s, Wine services %.1f s",
                 t["display"] - t["init"], t["desktop"] - t["display"], t["wine"] - t["desktop"] }' \
             "$out/times"); command $(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.1f s", b - a }'); power-off $(since "$t2"); exit code $rc" >&2
     return "$rc"
