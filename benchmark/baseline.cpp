@@ -15,8 +15,9 @@
 // with none of the runtime (no tables, maps, pools or per-thread segments,
 // only the system calls they come down to): the three private heaps and the
 // TLS slots, the hidden "PostEventClass" window and "KX_PostEventMessage",
-// the locks and the run-once look-up, the library probe, the icon, cursor
-// and stock font, InitCommonControlsEx 0xB48, the two fonts through their
+// the locks and the run-once look-ups, the library probe, the icon, cursor
+// and stock font, InitCommonControlsEx 0xB48, the processor count (the
+// launch procedure's, before the window), the two fonts through their
 // CreateDCA/CreateFontA, then the window's class, window, centring, show,
 // accelerators, properties and container subclass, its brush, and the
 // three buttons, each subclassed and given its font. Like the program it has
@@ -132,6 +133,20 @@ BOOL CALLBACK FloorRunOnce(PINIT_ONCE, PVOID, PVOID*)
     return TRUE;
 }
 
+// Every map made runs the pool registry's set-up once through
+// InitOnceExecuteOnce, looked up at run time.
+void FloorRunOnceLookUp()
+{
+    typedef BOOL(WINAPI * RunOnceEntry)(PINIT_ONCE, PINIT_ONCE_FN, PVOID, PVOID*);
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    HMODULE kernel = LoadLibraryA("Kernel32.dll");
+    auto runOnce = kernel ? BaselineEntry<RunOnceEntry>(kernel, "InitOnceExecuteOnce") : nullptr;
+    if (runOnce)
+        runOnce(&once, FloorRunOnce, nullptr, nullptr);
+    if (kernel)
+        FreeLibrary(kernel);
+}
+
 LRESULT CALLBACK FloorPostEventProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return DefWindowProcA(window, message, wParam, lParam);
@@ -162,11 +177,7 @@ void FloorServices()
                     FloorInstance, nullptr);
     DWORD dataSlot = TlsAlloc();
     TlsSetValue(dataSlot, FloorAlloc(256));
-    typedef BOOL(WINAPI * RunOnceEntry)(PINIT_ONCE, PINIT_ONCE_FN, PVOID, PVOID*);
-    auto runOnce = BaselineEntry<RunOnceEntry>(GetModuleHandleA("kernel32.dll"), "InitOnceExecuteOnce");
-    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
-    if (runOnce)
-        runOnce(&once, FloorRunOnce, nullptr, nullptr);
+    FloorRunOnceLookUp();
     FloorAlloc(64);
     FloorAlloc(1024 * sizeof(void*));
 
@@ -183,7 +194,8 @@ void FloorServices()
     FloorTable(50);
     INITCOMMONCONTROLSEX classes = {8, 0xB48};
     InitCommonControlsEx(&classes);
-    FloorAlloc(64);  // symbol table
+    FloorRunOnceLookUp();  // the symbol table's map
+    FloorAlloc(64);
     FloorAlloc(1024 * sizeof(void*));
     FloorLock();  // threads
 }
@@ -245,6 +257,9 @@ void FloorButton(HWND parent, int id, int x, int y, int width, int height, const
 
 HWND FloorControlWindow()
 {
+    // The launch procedure counts the processors before the window.
+    DWORD_PTR processMask, systemMask;
+    GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask);
     HFONT small = FloorFont(12);
     HFONT large = FloorFont(14);
 
