@@ -16,6 +16,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 build=$(cd "$1" && pwd)
+win32_arg=${2:-}  # the loop below reuses the positional parameters
 support=$top/tests/support
 # target, program path in the build tree
 benches=(
@@ -52,8 +53,8 @@ fi
 "$support/wine-env.sh" stop "$build" >/dev/null
 trap - EXIT
 
-[ $# -ge 2 ] || exit $rc
-win32=$(cd "$2" && pwd)
+[ -n "$win32_arg" ] || exit $rc
+win32=$(cd "$win32_arg" && pwd)
 if ! cmake --build "$win32" --target Norvane baseline baseline_floor >/dev/null; then
     echo "bench: the PE32 or its baselines did not build" >&2
     exit 1
@@ -73,5 +74,6 @@ echo "== user_bench, PE32 ($where; about 12 minutes on a host that runs IA-32 co
 NORVANE_GUEST_LIMIT=$((limit + 300)) "$top/tests/pe32/guest.sh" run "$win32" "$share" \
     bash -c 'rm -rf /tmp/bench && cp -r image /tmp/bench &&
         NORVANE_BENCH_IMAGE=PE32 NORVANE_BENCH_WINE=$WINE NORVANE_BENCH_WHERE=$NORVANE_WHERE \
+        NORVANE_BENCH_ROUNDS='"${NORVANE_BENCH_ROUNDS:-10}"' NORVANE_BENCH_IDLE_S='"${NORVANE_BENCH_IDLE_S:-10}"' \
         timeout '"$limit"' python3 user_bench.py /tmp/bench -' || rc=1
 exit $rc

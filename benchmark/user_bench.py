@@ -122,6 +122,9 @@ class XWatch:
         x.XFree.argtypes = [ctypes.c_void_p]
         x.XQueryExtension.argtypes = [ctypes.c_void_p, ctypes.c_char_p] + [ctypes.POINTER(ctypes.c_int)] * 3
         x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                 ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                 ctypes.POINTER(ctypes.c_uint)]
         x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
             [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
         self.x = x
@@ -200,7 +203,18 @@ class XWatch:
             self.unmaps.pop(e[5], None)
             self.mapped[e[5]] = t
             if self._name(e[5]) == b"Norvane":
-                self.norvane_maps.append((e[5], t))
+                if all(w != e[5] for w, _ in self.norvane_maps):
+                    self.norvane_maps.append((e[5], t))
+            else:
+                # A window manager's frame: its client's own MapNotify is
+                # lost when the client was mapped into the frame before this
+                # client had selected its events (the CreateNotify is read
+                # late on a busy machine). The frame is mapped just after
+                # its client, so its map stands in.
+                for child in self._descendants(e[5], 3):
+                    if self._name(child) == b"Norvane" and all(w != child for w, _ in self.norvane_maps):
+                        self.mapped.setdefault(child, t)
+                        self.norvane_maps.append((child, t))
         elif kind == self.UNMAP_NOTIFY:
             self.mapped.pop(e[5], None)
             self.unmaps.setdefault(e[5], t)  # Wine's withdrawal also sends a synthetic one
@@ -216,6 +230,19 @@ class XWatch:
             extension, evtype = e[4] & 0xFFFFFFFF, e[4] >> 32
             if extension == self.xi_opcode and evtype == self.XI_RAW_BUTTON_RELEASE:
                 self.releases.append(t)
+
+    def _descendants(self, window, depth):
+        if depth == 0:
+            return []
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not self.x.XQueryTree(self.d, window, ctypes.byref(root), ctypes.byref(parent),
+                                 ctypes.byref(children), ctypes.byref(count)):
+            return []
+        found = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        return found + [d for c in found for d in self._descendants(c, depth - 1)]
 
     def client_origin(self, window):
         """The client area's place in the X window, from the window's size."""
