@@ -66,14 +66,14 @@ mkdir -p "$share/image/benchmark"
 cp "$win32/Norvane.exe" "$share/image/"
 cp "$win32/benchmark/baseline.exe" "$win32/benchmark/baseline_floor.exe" "$share/image/benchmark/"
 cp "$here/user_bench.py" "$share/"
-limit=1800
-[ "$where" = host ] || limit=7200
+limit=1800 scale=1
+[ "$where" = host ] || { limit=7200; scale=5; }
 echo "== user_bench, PE32 ($where; about 12 minutes on a host that runs IA-32 code)"
 # Wine reads local copies: large images read through the emulated guest's
 # share can come in with wrong pages.
 NORVANE_GUEST_LIMIT=$((limit + 300)) "$top/tests/pe32/guest.sh" run "$win32" "$share" \
     bash -c 'rm -rf /tmp/bench && cp -r image /tmp/bench &&
         NORVANE_BENCH_IMAGE=PE32 NORVANE_BENCH_WINE=$WINE NORVANE_BENCH_WHERE=$NORVANE_WHERE \
-        NORVANE_BENCH_ROUNDS='"${NORVANE_BENCH_ROUNDS:-10}"' NORVANE_BENCH_IDLE_S='"${NORVANE_BENCH_IDLE_S:-10}"' \
+        NORVANE_BENCH_TIME_SCALE='"$scale"' NORVANE_BENCH_ROUNDS='"${NORVANE_BENCH_ROUNDS:-10}"' NORVANE_BENCH_IDLE_S='"${NORVANE_BENCH_IDLE_S:-10}"' \
         timeout '"$limit"' python3 user_bench.py /tmp/bench -' || rc=1
 exit $rc

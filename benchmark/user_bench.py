@@ -53,9 +53,11 @@ WHERE = os.environ.get("NORVANE_BENCH_WHERE", "host")
 ROUNDS = int(os.environ.get("NORVANE_BENCH_ROUNDS", "10"))
 WARMUP = 1
 IDLE_SPAN = float(os.environ.get("NORVANE_BENCH_IDLE_S", "10"))
-WINDOW_TIMEOUT = 30.0
-RUN_TIMEOUT = 20.0
-CLICK_TIMEOUT = 10.0
+# Time limits only; stretched in the emulated guest (NORVANE_BENCH_TIME_SCALE).
+TIME_SCALE = float(os.environ.get("NORVANE_BENCH_TIME_SCALE", "1"))
+WINDOW_TIMEOUT = 30.0 * TIME_SCALE
+RUN_TIMEOUT = 20.0 * TIME_SCALE
+CLICK_TIMEOUT = 10.0 * TIME_SCALE
 START_SAMPLES = 4  # start-to-window samples per round and side
 
 # Client points of the buttons. Where the client area starts in the X window
