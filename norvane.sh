@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Norvane's two commands (and the benchmark):
 #
-#   ./norvane.sh run     build and run Norvane (the 64-bit port under Wine here)
+#   ./norvane.sh run     build and run Norvane, the PE32, under 32-bit Wine: on
+#                        this host where it runs IA-32 code, else in an
+#                        emulated x86-64 guest; on $DISPLAY, else on a virtual one
 #   ./norvane.sh test    build both presets and run every test
-#   ./norvane.sh bench   print the benchmark figures
+#   ./norvane.sh run-port  build and run the 64-bit port under Wine64
+#   ./norvane.sh bench   print the benchmark figures of both images
 #   ./norvane.sh soak    the long runs in full (100 rounds, 100 000 hostile messages,
 #                        every system call failed in turn on both images)
 #   ./norvane.sh pe32 [FILE]  the checks of the PE32 (default build/win32/Norvane.exe)
@@ -19,7 +22,7 @@ top=$PWD
 PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xdotool
           x11-utils x11-apps imagemagick qemu-user gcc-multilib g++-multilib googletest
           python3 libx11-6 libxi6 openbox fonts-liberation
-          mmdebstrap qemu-system-x86 qemu-utils e2fsprogs)
+          mmdebstrap qemu-system-x86 qemu-utils e2fsprogs socat xauth)
 
 say() { echo "norvane: $*"; }
 XVFB_PID=""
@@ -132,7 +135,53 @@ cmd_pe32() {
     pe32_checks "$image"
 }
 
+# The PE32 under 32-bit Wine in the machine tests/pe32/guest.sh provides
+# (the guest's tree as a chroot where the host runs IA-32 code, else the
+# emulated guest): on the user's display, or on the machine's own virtual
+# display with a screenshot brought back and a click on EXIT.
 cmd_run() {
+    install_missing
+    local t0=$EPOCHREALTIME build=$top/build/win32 where share rc shot=""
+    build_preset win32 >/dev/null
+    where=$("$top/tests/pe32/guest.sh" where "$build")
+    if [ "$where" = host ]; then
+        say "this host runs IA-32 code: the PE32 runs natively under Debian's 32-bit Wine from the guest's tree (a chroot in build/win32/guest/; the host's own packages stay as they are)"
+    else
+        say "this host does not run IA-32 code: the PE32 runs in an emulated x86-64 guest (QEMU) under Debian's 32-bit Wine"
+    fi
+    share=$build/run-share
+    rm -rf "$share"
+    mkdir -p "$share"
+    cp "$build/Norvane.exe" "$top/tests/pe32/show.sh" "$share/"
+    local args=(bash show.sh Norvane.exe)
+    if [ -n "${DISPLAY:-}" ]; then
+        say "on your display $DISPLAY; the exit code is reported when you end the program"
+        export NORVANE_GUEST_DISPLAY=$DISPLAY NORVANE_GUEST_LIMIT=${NORVANE_GUEST_LIMIT:-86400}
+    else
+        say "no DISPLAY: on the machine's own virtual display (Xvfb with a window manager); nobody can see or click the window there, so a screenshot is taken and EXIT clicked"
+        args+=(norvane-window.png)
+        shot=$build/norvane-window.png
+        unset NORVANE_GUEST_DISPLAY
+    fi
+    local scale=1
+    [ "$where" = host ] || scale=5
+    set +e
+    E2E_TIME_SCALE=$scale "$top/tests/pe32/guest.sh" run "$build" "$share" \
+        env E2E_TIME_SCALE=$scale "${args[@]}"
+    rc=$?
+    set -e
+    if [ -n "$shot" ] && [ -f "$share/norvane-window.png" ]; then
+        cp "$share/norvane-window.png" "$shot" && say "screenshot of the window: $shot"
+    fi
+    if [ $rc -eq 125 ]; then
+        say "the machine for the PE32 failed (see the guest: line above)" >&2
+    else
+        say "Norvane exited with code $rc ($(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }') for the whole command)"
+    fi
+    return $rc
+}
+
+cmd_run_port() {
     install_missing
     build_preset win32 >/dev/null
     build_preset win64 >/dev/null
@@ -161,7 +210,7 @@ cmd_run() {
     trap '[ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null; [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
     # An interrupted run still stops its virtual display.
     trap 'exit 130' INT TERM
-    say "running the 64-bit port: this host has no 32-bit Wine of its own (that would need Debian's i386 architecture, which this project does not add); ./norvane.sh pe32 checks the PE32 itself"
+    say "running the 64-bit port under Wine64; ./norvane.sh run runs the PE32, the product"
     say "starting $exe under Wine (first start creates a Wine prefix: a few seconds)"
     /usr/lib/wine/wine64 "$exe" </dev/null >/dev/null 2>&1 &
     local pid=$!
@@ -200,15 +249,17 @@ cmd_soak() {
 
 cmd_bench() {
     install_missing
+    build_preset win32 >/dev/null
     build_preset win64 >/dev/null
-    "$top/benchmark/run.sh" "$top/build/win64"
+    "$top/benchmark/run.sh" "$top/build/win64" "$top/build/win32"
 }
 
 case "${1:-}" in
     run) cmd_run ;;
+    run-port) cmd_run_port ;;
     test) cmd_test ;;
     bench) cmd_bench ;;
     soak) cmd_soak ;;
     pe32) cmd_pe32 "${2:-}" ;;
-    *) echo "usage: $0 run|test|bench|soak|pe32 [FILE]" >&2; exit 2 ;;
+    *) echo "usage: $0 run|test|run-port|bench|soak|pe32 [FILE]" >&2; exit 2 ;;
 esac

@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
-"""What users feel: the real 64-bit Norvane.exe against two baselines.
+"""What users feel: the real Norvane.exe against two baselines of its width.
 
-    user_bench.py WIN64_BUILD_DIR PE32_IMAGE     (benchmark/run.sh calls it)
+    user_bench.py BUILD_DIR PE32_IMAGE|-     (benchmark/run.sh calls it)
 
-The baselines are built from benchmark/baseline.cpp: the bare window
-(baseline.exe), and the same window with the library work every start of the
-program must do (baseline_floor.exe, the design's floor).
-Runs under Wine on the Xvfb display and with the Wine server that
-tests/support/wine-env.sh started for WIN64_BUILD_DIR (benchmark/run.sh puts
-a window manager on that display); the server stays warm for the whole run.
+BUILD_DIR holds Norvane.exe and benchmark/baseline.exe and
+benchmark/baseline_floor.exe, built from benchmark/baseline.cpp: the bare
+window, and the whole floor (every system call the design makes until the
+window and its buttons exist, made directly). PE32_IMAGE is only sized; "-"
+leaves the sizes out.
+For the port: under Wine64 on the Xvfb display and with the Wine server that
+tests/support/wine-env.sh started for BUILD_DIR (benchmark/run.sh puts a
+window manager on that display). For the PE32 (NORVANE_BENCH_IMAGE=PE32):
+under the 32-bit Wine of NORVANE_BENCH_WINE, on DISPLAY with WINEPREFIX, in
+the machine tests/pe32/guest.sh provides (NORVANE_BENCH_WHERE=host|guest).
+The server stays warm for the whole run.
 Each round starts the program and the two baselines one after the other (the
 order rotates from round to round, so drift on a shared machine hits all
 alike), then each three more times for start-up alone, and then the program
@@ -42,13 +47,17 @@ import subprocess
 import sys
 import time
 
-WINE = "/usr/lib/wine/wine64"
+WINE = os.environ.get("NORVANE_BENCH_WINE", "/usr/lib/wine/wine64")
+IMAGE = os.environ.get("NORVANE_BENCH_IMAGE", "port")
+WHERE = os.environ.get("NORVANE_BENCH_WHERE", "host")
 ROUNDS = int(os.environ.get("NORVANE_BENCH_ROUNDS", "10"))
 WARMUP = 1
 IDLE_SPAN = float(os.environ.get("NORVANE_BENCH_IDLE_S", "10"))
-WINDOW_TIMEOUT = 30.0
-RUN_TIMEOUT = 20.0
-CLICK_TIMEOUT = 10.0
+# Time limits only; stretched in the emulated guest (NORVANE_BENCH_TIME_SCALE).
+TIME_SCALE = float(os.environ.get("NORVANE_BENCH_TIME_SCALE", "1"))
+WINDOW_TIMEOUT = 30.0 * TIME_SCALE
+RUN_TIMEOUT = 20.0 * TIME_SCALE
+CLICK_TIMEOUT = 10.0 * TIME_SCALE
 START_SAMPLES = 4  # start-to-window samples per round and side
 
 # Client points of the buttons. Where the client area starts in the X window
@@ -115,6 +124,9 @@ class XWatch:
         x.XFree.argtypes = [ctypes.c_void_p]
         x.XQueryExtension.argtypes = [ctypes.c_void_p, ctypes.c_char_p] + [ctypes.POINTER(ctypes.c_int)] * 3
         x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                 ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                 ctypes.POINTER(ctypes.c_uint)]
         x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
             [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
         self.x = x
@@ -193,7 +205,18 @@ class XWatch:
             self.unmaps.pop(e[5], None)
             self.mapped[e[5]] = t
             if self._name(e[5]) == b"Norvane":
-                self.norvane_maps.append((e[5], t))
+                if all(w != e[5] for w, _ in self.norvane_maps):
+                    self.norvane_maps.append((e[5], t))
+            else:
+                # A window manager's frame: its client's own MapNotify is
+                # lost when the client was mapped into the frame before this
+                # client had selected its events (the CreateNotify is read
+                # late on a busy machine). The frame is mapped just after
+                # its client, so its map stands in.
+                for child in self._descendants(e[5], 3):
+                    if self._name(child) == b"Norvane" and all(w != child for w, _ in self.norvane_maps):
+                        self.mapped.setdefault(child, t)
+                        self.norvane_maps.append((child, t))
         elif kind == self.UNMAP_NOTIFY:
             self.mapped.pop(e[5], None)
             self.unmaps.setdefault(e[5], t)  # Wine's withdrawal also sends a synthetic one
@@ -209,6 +232,19 @@ class XWatch:
             extension, evtype = e[4] & 0xFFFFFFFF, e[4] >> 32
             if extension == self.xi_opcode and evtype == self.XI_RAW_BUTTON_RELEASE:
                 self.releases.append(t)
+
+    def _descendants(self, window, depth):
+        if depth == 0:
+            return []
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not self.x.XQueryTree(self.d, window, ctypes.byref(root), ctypes.byref(parent),
+                                 ctypes.byref(children), ctypes.byref(count)):
+            return []
+        found = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        return found + [d for c in found for d in self._descendants(c, depth - 1)]
 
     def client_origin(self, window):
         """The client area's place in the X window, from the window's size."""
@@ -320,10 +356,10 @@ def prefix_processes(prefix):
 class Runs:
     """Every process started here, killed by pid at the end."""
 
-    def __init__(self, build, watch):
+    def __init__(self, build, watch, prefix):
         self.build = build
         self.watch = watch
-        self.prefix = os.path.join(build, "wine-prefix")
+        self.prefix = prefix
         self.started = []
 
     def launch(self, exe, trace=None):
@@ -351,8 +387,9 @@ class Runs:
         window, t = self.watch.norvane_maps[0]
         return window, t - proc.t0
 
-    def click(self, window, point):
-        """The time of the click's button release, or None."""
+    def click(self, window, point, probe=None):
+        """The time of the click's button release, or None. probe, if given,
+        is called about every millisecond from the start of the click on."""
         self.watch.pump(0)
         self.watch.releases = []
         origin = self.watch.client_origin(window)
@@ -363,11 +400,18 @@ class Runs:
                                 stderr=subprocess.DEVNULL)
         self.started.append(tool)
         fd = os.pidfd_open(tool.pid)
+        step = 0.001 if probe else CLICK_TIMEOUT
         try:
             deadline = t_start + CLICK_TIMEOUT
-            while now() < deadline and not self.watch.pump(deadline - now(), [fd]):
-                pass
-            self.watch.pump(0.05)  # the release may be read just after xdotool ends
+            while now() < deadline and not self.watch.pump(min(step, deadline - now()), [fd]):
+                if probe:
+                    probe()
+            # The release may be read just after xdotool ends.
+            settle = now() + 0.05
+            while now() < settle:
+                self.watch.pump(min(step, settle - now()))
+                if probe:
+                    probe()
         finally:
             os.close(fd)
             self.stop(tool)
@@ -499,21 +543,30 @@ def product_round(runs, exe, figures, idle_span):
         figures["idle_window_server"].append(server)
         figures["idle_window_helpers"].append(helpers)
         figures["hwm_window"].append(vm_hwm_kib(proc.pid))
-        t_click = runs.click(window, REPEAT_BUTTON)
+        # Untraced cross-check of the traced figure: a worker thread appears
+        # in /proc; the run is over when the thread count is back. Sampled
+        # from the click on: the click's own wait for xdotool to end and for
+        # its release event to be read would otherwise count as the
+        # program's delay.
+        threads = thread_count(proc.pid)
+        worker = {}
+
+        def sample():
+            if "seen" not in worker and thread_count(proc.pid) > threads:
+                worker["seen"] = now()
+        t_click = runs.click(window, REPEAT_BUTTON, sample)
         if t_click is None:
             note("program: the click on the repeat button was not seen")
             return
-        # Untraced cross-check of the traced figure: a worker thread appears
-        # in /proc; the run is over when only the main thread is left.
         deadline = t_click + RUN_TIMEOUT
-        seen = None
         while now() < deadline and proc.poll() is None:
             count = thread_count(proc.pid)
-            if seen is None and count > 1:
-                seen = now()
-            elif seen is not None and count == 1:
+            if "seen" not in worker and count > threads:
+                worker["seen"] = now()
+            elif "seen" in worker and count <= threads:
                 break
-            runs.watch.pump(0.002)
+            runs.watch.pump(0.001)
+        seen = worker.get("seen")
         unmapped = runs.watch.unmaps.get(window)
         figures["unmap"].append(unmapped - t_click if unmapped else None)
         figures["repeat_worker_seen"].append(seen - t_click if seen else None)
@@ -579,12 +632,21 @@ def start_samples(runs, exes, count):
 def traced_round(runs, exe, work, figures):
     """The run button under the relay trace: click to workers, click to exit."""
     trace = os.path.join(work, "trace.txt")
-    proc = runs.launch(exe, trace)
-    try:
+    # A start without a window is said with its cause and made once more,
+    # so that the traced figures are not a round short.
+    for attempt in (1, 2):
+        proc = runs.launch(exe, trace)
         window, _ = runs.wait_window(proc)
-        if window is None:
-            note("traced program: no window")
+        if window is not None:
+            break
+        code = proc.poll()
+        note("traced program, start %d: no window (%s)" %
+             (attempt, "time-out" if code is None else "ended with code %d" % code))
+        runs.stop(proc)
+        if attempt == 2:
             return
+        runs.watch.pump(1.0)
+    try:
         runs.watch.pump(0.5)  # the buttons come after the map
         t_click = runs.click(window, RUN_BUTTON)
         if t_click is None:
@@ -626,10 +688,17 @@ def ratios(a, b):
 
 
 def print_table(product, baseline, floor, sizes, rounds, display, click_source, managed):
-    print("Norvane.exe (program) against benchmark/baseline.exe (bare window) and baseline_floor.exe"
-          " (bare window + the library work of every start), 64-bit,")
-    print("under Wine on Xvfb %s %s, one Wine server kept warm;" %
-          (display, "with a window manager" if managed else "WITHOUT a window manager"))
+    width = "PE32 (32-bit)" if IMAGE == "PE32" else "64-bit port"
+    print("%s: Norvane.exe (program) against benchmark/baseline.exe (bare window) and"
+          " baseline_floor.exe (the whole floor: every system call of the design up to the"
+          " window and its buttons, made directly), all %s," % (width, width))
+    print("under %s on Xvfb %s %s, one Wine server kept warm;" %
+          (WINE, display, "with a window manager" if managed else "WITHOUT a window manager"))
+    if WHERE == "guest":
+        print("IN THE EMULATED GUEST (QEMU TCG, this host runs no IA-32 code): times are the"
+              " emulator's, compare the ratios only;")
+    elif IMAGE == "PE32":
+        print("natively on this host, from the guest's tree (a chroot with Debian's 32-bit Wine);")
     print("%d rounds after %d warm-up, each: the three in turn, %d more starts of each,"
           " then the program under the relay trace." % (rounds, WARMUP, START_SAMPLES - 1))
     print("Figures: median (min-max) over the rounds; ratios per round, program / bare window and"
@@ -692,8 +761,11 @@ def main():
         return 2
     build = os.path.abspath(sys.argv[1])
     pe32 = sys.argv[2]
-    with open(os.path.join(build, "test-env", "display")) as f:
-        os.environ["DISPLAY"] = f.read().strip()
+    display_file = os.path.join(build, "test-env", "display")
+    if os.path.exists(display_file):
+        with open(display_file) as f:
+            os.environ["DISPLAY"] = f.read().strip()
+    prefix = os.environ.get("WINEPREFIX") if IMAGE == "PE32" else os.path.join(build, "wine-prefix")
     program = os.path.join(build, "Norvane.exe")
     baseline = os.path.join(build, "benchmark", "baseline.exe")
     floor_exe = os.path.join(build, "benchmark", "baseline_floor.exe")
@@ -704,9 +776,9 @@ def main():
         raise KeyboardInterrupt
     signal.signal(signal.SIGTERM, terminate)
 
-    relay_setup(os.path.join(build, "wine-prefix"))
+    relay_setup(prefix)
     watch = XWatch()
-    runs = Runs(build, watch)
+    runs = Runs(build, watch, prefix)
     names = ["start", "hwm_window", "hwm_run", "idle_window", "idle_window_server", "idle_window_helpers",
              "idle_pause", "idle_pause_server", "idle_pause_helpers", "unmap", "repeat_worker_seen",
              "run_create", "run_priority", "run_wm_wait", "run_priority_own", "run_exitprocess", "run_exit"]
@@ -747,8 +819,9 @@ def main():
         watch.close()
 
     sizes = []
-    for form, path in (("PE32", pe32), ("port", program)):
-        sizes.append((form, os.path.getsize(path) if os.path.exists(path) else None))
+    if pe32 != "-":
+        for form, path in (("PE32", pe32), ("port", program)):
+            sizes.append((form, os.path.getsize(path) if os.path.exists(path) else None))
     click_source = "the X server's raw button release" if watch.xi_opcode is not None else \
         "the start of xdotool (no XInput 2)"
     print_table(product, base, floor, sizes, ROUNDS, os.environ["DISPLAY"], click_source, managed)

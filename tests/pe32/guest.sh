@@ -25,6 +25,11 @@
 #       or host.
 #       Time limits: NORVANE_GUEST_BOOT_LIMIT (s, to reach the command,
 #       default 300), NORVANE_GUEST_LIMIT (s, the command, default 3600).
+#       NORVANE_GUEST_DISPLAY=DISPLAY: instead of its own Xvfb and openbox,
+#       the machine draws on that X display of the host (its socket bound
+#       into the chroot; the emulated guest reaches it through one port of
+#       QEMU's restricted user network, relayed to the display by socat),
+#       with the display's cookie if it has one.
 #
 # A failure of the guest itself prints one line starting "guest:" that names
 # the stage and exits 125; SHARE_DIR/.guest/ keeps the console log.
@@ -137,6 +142,10 @@ stage_rootfs() {
             /lib/modules/'*'/kernel/{sound,net/wireless,net/bluetooth}; do
         opts+=(--dpkgopt="path-exclude=$p/*")
     done
+    # The paravirtual network card stays: the run command's display port.
+    for p in virtio_net net_failover; do
+        opts+=(--dpkgopt="path-include=/lib/modules/*/kernel/drivers/net/$p.ko*")
+    done
     mmdebstrap "${opts[@]}" bookworm "$root" "$g/guest.list"
     echo "== mmdebstrap done $(du -sh "$root" | cut -f1)"
 
@@ -187,6 +196,36 @@ qemu_args() {  # qemu_args GUEST_DIR MODE SHARE CONSOLE DRIVE
         -serial "file:$4")
 }
 
+# The host's X display NORVANE_GUEST_DISPLAY as the machine sees it. Sets
+# DISPLAY_SOCKET (a local display's socket, or empty) and DISPLAY_RELAY (what
+# socat connects one guest connection to).
+display_route() {
+    local d=$1 host n
+    host=${d%%:*}
+    n=${d#*:}
+    n=${n%%.*}
+    [[ "$n" =~ ^[0-9]+$ ]] || fail "display: cannot read the display number of \"$d\""
+    DISPLAY_SOCKET=""
+    if [ -z "$host" ] || [ "$host" = unix ]; then
+        DISPLAY_SOCKET=/tmp/.X11-unix/X$n
+        [ -S "$DISPLAY_SOCKET" ] || fail "display: $d has no socket $DISPLAY_SOCKET"
+        DISPLAY_RELAY=UNIX-CONNECT:$DISPLAY_SOCKET
+    else
+        DISPLAY_RELAY=TCP:$host:$((6000 + n))
+    fi
+    DISPLAY_NUMBER=$n
+}
+
+# The display's cookie, valid for any address (the guest reaches the display
+# under another name), in FILE; nothing when the display needs none.
+display_cookie() {
+    command -v xauth >/dev/null || return 0
+    local cookies
+    cookies=$(xauth nlist "$1" 2>/dev/null | sed 's/^..../ffff/')
+    [ -n "$cookies" ] && echo "$cookies" | xauth -f "$2" nmerge - 2>/dev/null
+    return 0
+}
+
 # Stage: the win32 Wine prefix, made once by wineboot inside the guest and
 # kept on a qcow2 overlay of the root image.
 stage_prefix() {
@@ -209,7 +248,9 @@ stage_prefix() {
 # host's mounts, displays and processes stay untouched); with RUN_DIR, ROOT
 # is the read-only lower layer of a throw-away overlay.
 host_launch() {
-    unshare --mount --net --pid --fork --kill-child --propagation private bash -c '
+    local net=--net
+    [ -n "${GUEST_DISPLAY:-}" ] && [ -z "${DISPLAY_SOCKET:-}" ] && net=""
+    unshare --mount $net --pid --fork --kill-child --propagation private bash -c '
         set -e
         r=$1 share=$2 run=$3 init=$4
         if [ -n "$run" ]; then
@@ -225,9 +266,16 @@ host_launch() {
         mount -t tmpfs -o mode=0755 tmpfs "$r/run"
         mkdir -p "$r/share"
         mount --bind "$share" "$r/share"
+        if [ -n "$6" ]; then
+            mkdir -p "$r/tmp/.X11-unix"
+            touch "$r$6"
+            mount --bind "$6" "$r$6"
+        fi
         cp "$init" "$r/run/norvane-init"
-        exec chroot "$r" /usr/bin/env -i NORVANE_CHROOT=1 "NORVANE_MODE=$5" /run/norvane-init
-    ' launch "$1" "$2" "${3:-}" "$here/guest-init" "${NORVANE_MODE:-run}"
+        exec chroot "$r" /usr/bin/env -i NORVANE_CHROOT=1 "NORVANE_MODE=$5" \
+            "NORVANE_DISPLAY=$7" /run/norvane-init
+    ' launch "$1" "$2" "${3:-}" "$here/guest-init" "${NORVANE_MODE:-run}" \
+        "${DISPLAY_SOCKET:-}" "${GUEST_DISPLAY:-}"
 }
 
 # Stage (host runs IA-32): the guest's tree copied out of the image without
@@ -310,6 +358,22 @@ print_new() {
     fi
 }
 
+# boot_stages T0 OFFSET_VAR: a line for each stage of the boot reached since
+# the last call, timed from T0 on the host's clock.
+boot_stages() {
+    local stage new
+    new=$(print_new "$out/times" "$2"; echo "offset ${!2}")
+    printf -v "$2" '%s' "${new##*offset }"
+    while read -r stage _; do
+        case $stage in
+            init) say "boot: the machine's init is running ($(since "$1"))" ;;
+            display) say "boot: display ready ($(since "$1"))" ;;
+            desktop) say "boot: desktop ready ($(since "$1"))" ;;
+            wine) say "boot: Wine server and services started ($(since "$1"))" ;;
+        esac
+    done <<<"${new%offset *}" >&2
+}
+
 cmd_run() {
     local build=$1 share=$2; shift 2
     [ $# -gt 0 ] || fail "run: no command given"
@@ -324,20 +388,41 @@ cmd_run() {
     printf '%q ' "$@" >"$out/command"
     local t0 qemu boot_limit=${NORVANE_GUEST_BOOT_LIMIT:-300} limit=${NORVANE_GUEST_LIMIT:-3600} run_dir=""
     t0=$(now)
+    GUEST_DISPLAY=""
+    if [ -n "${NORVANE_GUEST_DISPLAY:-}" ]; then
+        display_route "$NORVANE_GUEST_DISPLAY"
+        display_cookie "$NORVANE_GUEST_DISPLAY" "$out/xauth"
+        GUEST_DISPLAY=$NORVANE_GUEST_DISPLAY
+        [ -n "$DISPLAY_SOCKET" ] && GUEST_DISPLAY=:$DISPLAY_NUMBER
+    fi
     if [ "$WHERE" = host ]; then
         mkdir -p "$g/runs"
         run_dir=$(mktemp -d "$g/runs/XXXXXX")
         host_launch "$g/chroot" "$share" "$run_dir" </dev/null >"$out/console.log" 2>&1 &
     else
         qemu_args "$g" run "$share" "$out/console.log" "format=qcow2,file=$g/prefix.qcow2,snapshot=on"
+        if [ -n "$GUEST_DISPLAY" ]; then
+            command -v socat >/dev/null || fail "display: socat is missing (package socat)"
+            # One socat per connection the guest opens to 10.0.2.100:6000+N;
+            # restrict=on: the guest reaches nothing else.
+            local i
+            for i in "${!ARGS[@]}"; do
+                [ "${ARGS[$i]}" = -nic ] && ARGS[$((i + 1))]="user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:$((6000 + DISPLAY_NUMBER))-cmd:socat - $DISPLAY_RELAY"
+                # The same display number, so that the cookie fits.
+                [ "${ARGS[$i]}" = -append ] && ARGS[$((i + 1))]+=" norvane.display=10.0.2.100:$DISPLAY_NUMBER"
+            done
+        fi
         "${ARGS[@]}" </dev/null >"$out/qemu.log" 2>&1 &
     fi
     qemu=$!
     say "running on the $WHERE" >&2
-    trap 'kill $qemu 2>/dev/null; wait $qemu 2>/dev/null; [ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
+    # errexit holds in the trap too: a machine already gone must not turn
+    # the failure's own exit code into kill's.
+    trap 'kill $qemu 2>/dev/null || true; wait $qemu 2>/dev/null || true; [ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
     trap 'exit 130' INT TERM
-    local waited=0
+    local waited=0 times_off=0
     while [ ! -e "$out/started" ]; do
+        boot_stages "$t0" times_off
         if ! kill -0 $qemu 2>/dev/null; then
             tail -n 15 "$out/console.log" "$out/qemu.log" 2>/dev/null | sed 's/^/  | /' >&2
             fail "boot: the $WHERE run stopped before reaching the command (console: $out/console.log)"
@@ -349,6 +434,7 @@ cmd_run() {
         sleep 0.1
         waited=$((waited + 1))
     done
+    boot_stages "$t0" times_off
     local t1 out_off=0 err_off=0
     t1=$(now)
     say "booted to the command in $(since "$t0")" >&2
@@ -381,7 +467,7 @@ cmd_run() {
     # of the boot; the host's for the rest.
     say "$(awk -v where="$WHERE" '{ t[$1] = $2 } END {
             if (where == "guest") printf "kernel to init %.1f s, ", t["init"]
-            printf "Xvfb %.1f s, openbox %.1f s, Wine services %.1f s",
+            printf "display %.1f s, desktop %.1f s, Wine services %.1f s",
                 t["display"] - t["init"], t["desktop"] - t["display"], t["wine"] - t["desktop"] }' \
             "$out/times"); command $(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.1f s", b - a }'); power-off $(since "$t2"); exit code $rc" >&2
     return "$rc"
