@@ -2,6 +2,8 @@
 // any desktop tool could, and prints what it finds, one fact per line:
 //   system <platform> <major> <minor> <build>   what GetVersionExA answers
 //       this program (a copy named Norvane.exe gets the program's answer)
+//   processors <count> <system mask> <process mask>   GetProcessAffinityMask's
+//       answer, the count being the set bits of the system mask
 //   window <class> <style> <exstyle> <left> <top> <right> <bottom>
 //   client <width> <height>
 //   screen <width> <height>
@@ -34,6 +36,13 @@ int main()
     if (GetVersionExA(&version))
         printf("system %lu %lu %lu %lu\n", version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion,
                version.dwBuildNumber & 0xFFFF);
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        int count = 0;
+        for (DWORD_PTR bits = system; bits; bits >>= 1)
+            count += (int)(bits & 1);
+        printf("processors %d 0x%llx 0x%llx\n", count, (unsigned long long)system, (unsigned long long)process);
+    }
     Main = FindWindowA(nullptr, "Norvane");
     if (!Main) {
         printf("no window\n");

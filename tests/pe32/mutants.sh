@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Two faulty copies of a Norvane.exe that the checks must catch:
-#   OUTDIR/int3/Norvane.exe  the first byte of WorkerRoutine is int3 (CC),
-#                            so every worker traps
-#   OUTDIR/text/Norvane.exe  the run button reads "Run Norvane" (one byte)
+# Three faulty copies of a Norvane.exe that the checks must catch:
+#   OUTDIR/int3/Norvane.exe   the first byte of WorkerRoutine is int3 (CC),
+#                             so every worker traps
+#   OUTDIR/text/Norvane.exe   the run button reads "Run Norvane" (one byte)
+#   OUTDIR/count/Norvane.exe  the start loop of LaunchWorkers goes on while
+#                             i <= n instead of i < n (jl made jle): n
+#                             workers instead of n - 1 (still 1 for n = 1)
 #
 #   mutants.sh IMAGE OUTDIR [COMMAND...]
 #
-# The link map beside IMAGE (Norvane.map) places WorkerRoutine. With a
-# COMMAND, runs it for each copy, the copy's path in place of an argument {}
-# or else appended, and expects FAIL lines and a non-zero exit code; prints
-# one ok/FAIL line per mutant and exits 1 when a mutant passed.
+# The link map beside IMAGE (Norvane.map) places WorkerRoutine and
+# LaunchWorkers. With a COMMAND, runs it for each copy (MUTANTS chooses
+# which, default all three), the copy's path in place of an argument {} or
+# else appended, and expects FAIL lines and a non-zero exit code; prints one
+# ok/FAIL line per mutant and exits 1 when a mutant passed.
 set -u
 [ $# -ge 2 ] || { sed -n '2,/^set -u/p' "$0" | sed 's/^# \{0,1\}//; $d'; exit 2; }
 image=$1
 out=$2
 shift 2
-mkdir -p "$out/int3" "$out/text"
+mkdir -p "$out/int3" "$out/text" "$out/count"
 python3 - "$image" "${image%.exe}.map" "$out" <<'PY' || exit 1
 import re, struct, sys
 image, map_path, out = sys.argv[1:]
@@ -35,10 +39,28 @@ def file_offset(address):
             return raw + rva - start
     sys.exit("address %#x is in no section" % address)
 
-found = re.search(r"^\s+0x([0-9a-f]+)\s+_?WorkerRoutine(@4)?$", open(map_path).read(), re.M)
-if not found:
-    sys.exit("no WorkerRoutine in " + map_path)
-worker = file_offset(int(found.group(1), 16))
+def symbol(pattern):
+    found = re.search(r"^\s+0x([0-9a-f]+)\s+" + pattern + "$", open(map_path).read(), re.M)
+    if not found:
+        sys.exit("no %s in %s" % (pattern, map_path))
+    return file_offset(int(found.group(1), 16))
+
+# The start loop's test is the procedure's first backward jl (its wait
+# loop's comes later): near 0F 8C rel32 or short 7C rel8.
+launch = symbol(r"_?LaunchWorkers\(\)")
+counting = bytearray(data)
+for at in range(launch, launch + 0x400):
+    if data[at] == 0x0F and data[at + 1] == 0x8C and struct.unpack_from("<i", data, at + 2)[0] < 0:
+        counting[at + 1] = 0x8E
+        break
+    if data[at] == 0x7C and struct.unpack_from("<b", data, at + 1)[0] < 0:
+        counting[at] = 0x7E
+        break
+else:
+    sys.exit("no backward jl in LaunchWorkers")
+open(out + "/count/Norvane.exe", "wb").write(counting)
+
+worker = symbol(r"_?WorkerRoutine(@4)?")
 if data[worker] == 0xCC:
     sys.exit("WorkerRoutine already starts with int3")
 trapping = bytearray(data)
@@ -50,12 +72,13 @@ if text < 0 or data.find(b"Run norvane\0", text + 1) >= 0:
     sys.exit('"Run norvane" is not in the image exactly once')
 data[text + 4] = ord("N")
 open(out + "/text/Norvane.exe", "wb").write(data)
-print("int3 at file offset %#x (WorkerRoutine, was %02X); text changed at %#x" % (worker, data[worker], text + 4))
+print("int3 at file offset %#x (WorkerRoutine, was %02X); text changed at %#x; jl made jle at %#x"
+      % (worker, data[worker], text + 4, at))
 PY
 [ $# -eq 0 ] && exit 0
 
 bad=0
-for mutant in int3 text; do
+for mutant in ${MUTANTS:-int3 text count}; do
     command=()
     for arg in "$@"; do [ "$arg" = "{}" ] && command+=("$out/$mutant/Norvane.exe") || command+=("$arg"); done
     [[ " $* " == *" {} "* ]] || command+=("$out/$mutant/Norvane.exe")
