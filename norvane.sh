@@ -90,6 +90,9 @@ cmd_test() {
 }
 
 PE32_JOURNEYS="window run repeat exit keyboard start-end"
+# pe32_out SUITE [CPUS]: where the checks of that Wine (on that many
+# processors) leave their logs.
+pe32_out() { echo "$top/build/win32/pe32-checks$([ "$1" = bookworm ] || echo "-$1")${2:+-$2}"; }
 # The Wine release of each guest suite.
 wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
 
@@ -104,7 +107,7 @@ pe32_checks() {
     local image=$1 suite=$2 cpus=${3:-} build=$top/build/win32 where scale=1 share rc out
     local wine="Wine $(wine_of "$suite")" run=(run --suite "$suite") env=(env)
     [ -f "$image" ] || { say "no PE32 image at $image" >&2; return 1; }
-    out=$build/pe32-checks$([ "$suite" = bookworm ] || echo "-$suite")${cpus:+-$cpus}
+    out=$(pe32_out "$suite" "$cpus")
     where=$("$top/tests/pe32/guest.sh" where "$build")
     if [ -n "$cpus" ]; then
         # Slower with more emulated processors than host cores.
@@ -142,7 +145,8 @@ pe32_checks() {
 # per release (what GetVersionExA answered, whether the probe libraries
 # loaded, the exit code after EXIT), in build/win32/versions.txt.
 pe32_versions_table() {
-    local a=$top/build/win32/pe32-checks/versions.txt b=$top/build/win32/pe32-checks-trixie/versions.txt
+    local a b
+    a=$(pe32_out bookworm)/versions.txt b=$(pe32_out trixie)/versions.txt
     [ -f "$a" ] && [ -f "$b" ] || return 0
     awk -v a="Wine $(wine_of bookworm)" -v b="Wine $(wine_of trixie)" '
         function cell(line,   f) {
@@ -165,17 +169,23 @@ pe32_versions_table() {
 # processors, the repeat journey at 4, under each Wine; prints the table of
 # what each launch did.
 pe32_processors() {
-    local image=$1 suite n rc=0 log
+    local image=$1 suite n rc=0
     for suite in bookworm trixie; do
         for n in 1 4 8; do
             CHECKS="run$([ "$n" = 4 ] && echo " repeat")" pe32_checks "$image" "$suite" "$n" || rc=1
         done
     done
+    pe32_processor_table
+    return $rc
+}
+
+pe32_processor_table() {
+    local suite n log
     say "the processor table:"
     printf '%-9s %-3s %-15s %-8s %-14s %-6s %-16s %s\n' Wine n "Wine's answer" workers time-critical waits "pausing together" "exit code"
     for suite in bookworm trixie; do
         for n in 1 4 8; do
-            for log in "$top/build/win32/pe32-checks-$suite-$n"/{run,repeat}.log; do
+            for log in "$(pe32_out "$suite" "$n")"/{run,repeat}.log; do
                 [ -f "$log" ] || continue
                 awk -v wine="$(wine_of "$suite")$([[ $log == *repeat.log ]] && echo " rep")" -v n="$n" '
                     /Wine answers/ { answer = $0; sub(/.*system mask /, "", answer); sub(/,.*/, "", answer) }
@@ -184,7 +194,6 @@ pe32_processors() {
             done
         done
     done
-    return $rc
 }
 
 cmd_pe32() {
