@@ -100,8 +100,8 @@ wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
 # the 32-bit Wine of the Debian SUITE (bookworm or trixie), with the win32
 # build's test programs, in the machine tests/pe32/guest.sh provides; with
 # CPUS, an emulated machine of that many processors. CHECKS chooses the parts
-# (default all). The share it sees holds the test scripts, the build's test
-# programs (hard links) and a copy of IMAGE. Results go to
+# (default all). The share it sees (OUT.share) holds the test scripts, the
+# build's test programs (hard links) and a copy of IMAGE. Results go to OUT,
 # build/win32/pe32-checks[-SUITE][-CPUS].
 pe32_checks() {
     local image=$1 suite=$2 cpus=${3:-} build=$top/build/win32 where scale=1 share rc out
@@ -122,7 +122,9 @@ pe32_checks() {
         scale=5
     fi
     [ -n "$cpus" ] && where="guest, $cpus processors"
-    share=$build/pe32-share
+    # A share of its own: checks of another Wine or processor count may run
+    # at the same time.
+    share=$out.share
     rm -rf "$share"
     mkdir -p "$share/image" "$share/build"
     cp -r "$top/tests" "$share/tests"
