@@ -8,10 +8,12 @@
 #   ./norvane.sh run-port  build and run the 64-bit port under Wine64
 #   ./norvane.sh bench   print the benchmark figures of both images
 #   ./norvane.sh soak    the long runs in full (100 rounds, 100 000 hostile messages,
-#                        every system call failed in turn on both images)
-#   ./norvane.sh pe32 [FILE]  the checks of the PE32 (default build/win32/Norvane.exe)
-#                        under 32-bit Wine: on this host where it runs IA-32
-#                        code, else in an emulated x86-64 guest
+#                        every system call failed in turn on both images) and the
+#                        PE32 on emulated machines of 1, 4 and 8 processors
+#   ./norvane.sh pe32 [--wine 8|10|both] [FILE]  the checks of the PE32 (default
+#                        build/win32/Norvane.exe) under Debian's 32-bit Wine 8.0
+#                        (bookworm), 10.0 (trixie) or both (the default): on this
+#                        host where it runs IA-32 code, else in an emulated x86-64 guest
 #
 # Each installs what is missing from Debian's packages first.
 set -euo pipefail
@@ -85,45 +87,141 @@ cmd_test() {
     check_reproducible win32 || rc=1
     check_reproducible win64 || rc=1
     wait "$guest_build" || say "the PE32's tree was not made in the background (see build/win32/guest-build.log); the checks try again"
-    pe32_checks "$top/build/win32/Norvane.exe" || rc=1
+    local image=$top/build/win32/Norvane.exe
+    pe32_checks "$image" bookworm || rc=1
+    if [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = host ]; then
+        # The fault sweep once, under the first Wine.
+        CHECKS="$PE32_JOURNEYS programs versions" pe32_checks "$image" trixie || rc=1
+        pe32_versions_table
+    else
+        # Emulated, the second Wine (its tree and prefix, its checks) does
+        # not fit the test command's time beside the fault sweep;
+        # ./norvane.sh soak runs it.
+        say "the PE32 under Wine 10 runs in ./norvane.sh soak on a host without IA-32 code"
+    fi
     return $rc
 }
 
-# pe32_checks IMAGE: tests/pe32/checks.sh against IMAGE under 32-bit Wine,
-# with the win32 build's test programs, in the machine tests/pe32/guest.sh
-# provides. The share it sees holds the test scripts, the build's test
-# programs (hard links) and a copy of IMAGE.
+PE32_JOURNEYS="window run repeat exit keyboard start-end"
+# pe32_out SUITE [CPUS]: where the checks of that Wine (on that many
+# processors) leave their logs.
+pe32_out() { echo "$top/build/win32/pe32-checks$([ "$1" = bookworm ] || echo "-$1")${2:+-$2}"; }
+# The Wine release of each guest suite.
+wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
+
+# pe32_checks IMAGE SUITE [CPUS]: tests/pe32/checks.sh against IMAGE under
+# the 32-bit Wine of the Debian SUITE (bookworm or trixie), with the win32
+# build's test programs, in the machine tests/pe32/guest.sh provides; with
+# CPUS, an emulated machine of that many processors. CHECKS chooses the parts
+# (default all). The share it sees (OUT.share) holds the test scripts, the
+# build's test programs (hard links) and a copy of IMAGE. Results go to OUT,
+# build/win32/pe32-checks[-SUITE][-CPUS].
 pe32_checks() {
-    local image=$1 build=$top/build/win32 where scale=1 share rc
+    local image=$1 suite=$2 cpus=${3:-} build=$top/build/win32 where scale=1 share rc out
+    local wine="Wine $(wine_of "$suite")" run=(run --suite "$suite") env=(env)
     [ -f "$image" ] || { say "no PE32 image at $image" >&2; return 1; }
+    out=$(pe32_out "$suite" "$cpus")
     where=$("$top/tests/pe32/guest.sh" where "$build")
-    if [ "$where" = host ]; then
-        say "PE32 checks: this host runs IA-32 code, so on the host under Debian's 32-bit Wine (the guest's tree as a chroot)"
+    if [ -n "$cpus" ]; then
+        # Slower with more emulated processors than host cores.
+        scale=$(( 5 * (cpus > 2 ? (cpus + 1) / 2 : 1) ))
+        run+=(--cpus "$cpus")
+        env+=(E2E_PROCESSORS="$cpus")
+        say "PE32 checks under $wine: an emulated x86-64 guest with $cpus processors (time limits x$scale)"
+    elif [ "$where" = host ]; then
+        say "PE32 checks under $wine: this host runs IA-32 code, so on the host (the guest's tree as a chroot)"
     else
-        say "PE32 checks: this host does not run IA-32 code, so in an emulated x86-64 guest (slow: time limits x5)"
+        say "PE32 checks under $wine: this host does not run IA-32 code, so in an emulated x86-64 guest (slow: time limits x5)"
         scale=5
     fi
-    share=$build/pe32-share
+    [ -n "$cpus" ] && where="guest, $cpus processors"
+    # A share of its own: checks of another Wine or processor count may run
+    # at the same time.
+    share=$out.share
     rm -rf "$share"
     mkdir -p "$share/image" "$share/build"
     cp -r "$top/tests" "$share/tests"
     cp -al "$build/tests" "$share/build/tests"
     cp "$image" "$share/image/Norvane.exe"
     set +e
-    "$top/tests/pe32/guest.sh" run "$build" "$share" \
-        env E2E_TIME_SCALE=$scale NORVANE_CHECKS="${NORVANE_CHECKS:-}" NORVANE_SOAK="${NORVANE_SOAK:-}" \
+    NORVANE_GUEST_BOOT_LIMIT=$((${NORVANE_GUEST_BOOT_LIMIT:-300} * scale / (scale > 1 ? 5 : 1))) \
+    "$top/tests/pe32/guest.sh" "${run[@]}" "$build" "$share" \
+        "${env[@]}" E2E_TIME_SCALE=$scale CHECKS="${CHECKS:-}" NORVANE_SOAK="${NORVANE_SOAK:-}" \
         bash tests/pe32/checks.sh image/Norvane.exe build out
     rc=$?
     set -e
-    rm -rf "$build/pe32-checks"
-    cp -r "$share/out" "$build/pe32-checks" 2>/dev/null &&
-        say "PE32 checks: logs, version table and the window's screenshot in $build/pe32-checks"
-    [ $rc -eq 0 ] && say "PE32 checks passed ($where)" || say "PE32 checks FAILED ($where)" >&2
+    rm -rf "$out"
+    cp -r "$share/out" "$out" 2>/dev/null &&
+        say "PE32 checks: logs, version table and the window's screenshot in $out"
+    [ $rc -eq 0 ] && say "PE32 checks passed ($wine, $where)" || say "PE32 checks FAILED ($wine, $where)" >&2
     return $rc
+}
+
+# The version tables of both Wines side by side, when both ran: one column
+# per release (what GetVersionExA answered, whether the probe libraries
+# loaded, the exit code after EXIT), in build/win32/versions.txt.
+pe32_versions_table() {
+    local a b
+    a=$(pe32_out bookworm)/versions.txt b=$(pe32_out trixie)/versions.txt
+    [ -f "$a" ] && [ -f "$b" ] || return 0
+    awk -v a="Wine $(wine_of bookworm)" -v b="Wine $(wine_of trixie)" '
+        function cell(line,   f) {
+            if (line ~ /not offered/) return "not offered"
+            split(line, f, /  +/)
+            return f[2] ", " (f[3] ~ /^loaded/ ? "loaded" : "not loaded") ", exit " f[5]
+        }
+        FNR == 1 { file++; next }
+        { v = $1; if (!(v in row)) order[++n] = v; row[v] = 1; c[file, v] = cell($0) }
+        END {
+            printf "%-8s %-35s %s\n", "version", a, b
+            for (i = 1; i <= n; i++)
+                printf "%-8s %-35s %s\n", order[i], c[1, order[i]], c[2, order[i]]
+        }' "$a" "$b" >"$top/build/win32/versions.txt"
+    say "the version table of both Wines (build/win32/versions.txt):"
+    cat "$top/build/win32/versions.txt"
+}
+
+# The processor counts: the run journey on emulated machines of 1, 4 and 8
+# processors, the repeat journey at 4, under each Wine; prints the table of
+# what each launch did.
+pe32_processors() {
+    local image=$1 suite n rc=0
+    for suite in bookworm trixie; do
+        for n in 1 4 8; do
+            CHECKS="run$([ "$n" = 4 ] && echo " repeat")" pe32_checks "$image" "$suite" "$n" || rc=1
+        done
+    done
+    pe32_processor_table
+    return $rc
+}
+
+pe32_processor_table() {
+    local suite n log
+    say "the processor table:"
+    printf '%-9s %-3s %-15s %-8s %-14s %-6s %-16s %s\n' Wine n "Wine's answer" workers time-critical waits "pausing together" "exit code"
+    for suite in bookworm trixie; do
+        for n in 1 4 8; do
+            for log in "$(pe32_out "$suite" "$n")"/{run,repeat}.log; do
+                [ -f "$log" ] || continue
+                awk -v wine="$(wine_of "$suite")$([[ $log == *repeat.log ]] && echo " rep")" -v n="$n" '
+                    /Wine answers/ { answer = $0; sub(/.*system mask /, "", answer); sub(/,.*/, "", answer) }
+                    /^launch:/ { gsub(/,/, ""); w = $3; t = $5; x = $7; p = $10; e = $15 }
+                    END { printf "%-9s %-3s %-15s %-8s %-14s %-6s %-16s %s\n", wine, n, answer, w, t, x, p, e == "" ? "-" : e }' "$log"
+            done
+        done
+    done
 }
 
 cmd_pe32() {
     install_missing
+    local wine=both suites=() suite rc=0
+    if [ "${1:-}" = --wine ]; then wine=${2:-}; shift 2 || true; fi
+    case $wine in
+        8) suites=(bookworm) ;;
+        10) suites=(trixie) ;;
+        both) suites=(bookworm trixie) ;;
+        *) echo "usage: $0 pe32 [--wine 8|10|both] [FILE]" >&2; exit 2 ;;
+    esac
     local image=${1:-}
     if [ -z "$image" ]; then
         build_preset win32 >/dev/null
@@ -132,7 +230,11 @@ cmd_pe32() {
         case $image in /*) ;; *) image=$caller_dir/$image ;; esac
         build_preset win32 >/dev/null
     fi
-    pe32_checks "$image"
+    for suite in "${suites[@]}"; do
+        pe32_checks "$image" "$suite" || rc=1
+    done
+    [ ${#suites[@]} -eq 1 ] || pe32_versions_table
+    return $rc
 }
 
 # The PE32 under 32-bit Wine in the machine tests/pe32/guest.sh provides
@@ -238,12 +340,18 @@ cmd_run_port() {
 
 cmd_soak() {
     install_missing
-    local rc=0
+    local rc=0 image=$top/build/win32/Norvane.exe
     build_preset win32
     build_preset win64
     NORVANE_SOAK=1 ctest --preset win64 -L soak || rc=1
-    # The PE32's part of the long runs: the full sweep of failed system calls.
-    NORVANE_SOAK=1 NORVANE_CHECKS=faults pe32_checks "$top/build/win32/Norvane.exe" || rc=1
+    # The PE32's full sweep of failed system calls.
+    NORVANE_SOAK=1 CHECKS=faults pe32_checks "$image" bookworm || rc=1
+    # What the test command leaves out on a host without IA-32 code.
+    if [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = guest ]; then
+        CHECKS="$PE32_JOURNEYS programs versions" pe32_checks "$image" trixie || rc=1
+        pe32_versions_table
+    fi
+    pe32_processors "$image" || rc=1
     return $rc
 }
 
@@ -260,6 +368,6 @@ case "${1:-}" in
     test) cmd_test ;;
     bench) cmd_bench ;;
     soak) cmd_soak ;;
-    pe32) cmd_pe32 "${2:-}" ;;
-    *) echo "usage: $0 run|test|run-port|bench|soak|pe32 [FILE]" >&2; exit 2 ;;
+    pe32) shift; cmd_pe32 "$@" ;;
+    *) echo "usage: $0 run|test|run-port|bench|soak|pe32 [--wine 8|10|both] [FILE]" >&2; exit 2 ;;
 esac

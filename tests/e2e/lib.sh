@@ -62,10 +62,11 @@ relay_setup() {
     return 0
 }
 
-# start_norvane [trace]: starts the program in the background.
+# start_norvane [trace]: starts the program in the background (with trace,
+# each line of the relay trace begins with Wine's clock in ms).
 start_norvane() {
     if [ "${1:-}" = trace ]; then
-        WINEDEBUG=+pid,+relay $WINE "$NORVANE" </dev/null >/dev/null 2>"$WORK/trace.raw" &
+        WINEDEBUG=+timestamp,+pid,+relay $WINE "$NORVANE" </dev/null >/dev/null 2>"$WORK/trace.raw" &
     else
         $WINE "$NORVANE" </dev/null >/dev/null 2>&1 &
     fi
@@ -130,7 +131,8 @@ stop_norvane() {
 # Client point (x, y) of the control window → click there with the real pointer.
 # Wine draws a tool window's frame itself, with or without a window manager
 # (which gives it no decorations): the client area of a captioned tool window
-# starts at (3, 19) inside the X window.
+# starts at (3, 19) inside the X window under Wine 8 (21 under Wine 10; the
+# buttons are large enough for either, and the window test reads the origin).
 CLIENT_X=3
 CLIENT_Y=19
 click_client() {
@@ -195,8 +197,9 @@ PY
 # thread's (the first thread to call) and drops the workers'.
 trace_lines() {
     local pid
-    pid=$(grep -ao '^[0-9a-f]*:[0-9a-f]*:Call' "$WORK/trace.raw" | cut -d: -f1 | sort | uniq -c | sort -rn | awk 'NR==1{print $2}')
-    grep -a "^$pid:[0-9a-f]*:Call " "$WORK/trace.raw"
+    pid=$(sed -E 's/^ *[0-9]+\.[0-9]+://' "$WORK/trace.raw" | grep -ao '^[0-9a-f]*:[0-9a-f]*:Call' |
+          cut -d: -f1 | sort | uniq -c | sort -rn | awk 'NR==1{print $2}')
+    sed -E 's/^ *[0-9]+\.[0-9]+://' "$WORK/trace.raw" | grep -a "^$pid:[0-9a-f]*:Call "
 }
 trace_tidy() {
     sed 's/^[0-9a-f]*:[0-9a-f]*:Call //; s/ ret=[0-9a-f]*$//' | awk -F. '{ $1 = toupper($1); print }' OFS=.
@@ -222,4 +225,123 @@ norvane_processes() {
 no_norvane_process_left() {
     e2e_sleep 0.3
     [ -z "$(norvane_processes)" ]
+}
+
+# processors_answer: what Wine answers a process of this prefix about the
+# processors (window_facts' line "processors COUNT SYSTEM_MASK PROCESS_MASK").
+processors_answer() {
+    $WINE "$WINDOW_FACTS" </dev/null 2>/dev/null | tr -d '\r' | grep '^processors ' || echo "processors 0 none none"
+}
+
+# check_launch WORKERS [LABEL]: the first worker launch in the relay trace
+# (from start_norvane trace), one check per finding; LAUNCH_SUMMARY gets
+# "launch: workers ..., time-critical ..., waits ..., pausing together ...".
+# The main thread asks
+# GetProcessAffinityMask once, about itself, before the first thread; it
+# creates WORKERS threads with a 4096-byte stack and makes each one
+# time-critical; each worker pauses 256 ms once, two or more of them at the
+# same time; the main thread's 32 ms waits go to those threads in the order they
+# were created (a worker that has ended is not waited for).
+check_launch() {
+    local finding label=${2:+$2: }
+    LAUNCH_SUMMARY="launch: not analysed"
+    while IFS= read -r finding; do
+        case $finding in
+            launch:*) LAUNCH_SUMMARY=$finding ;;
+            *) check "$label${finding:5}" [ "${finding:0:2}" = ok ] ;;
+        esac
+    done < <(launch_findings "$1")
+}
+
+# One line per finding, "ok <what>" or "FAIL <what>: <detail>", then the
+# summary line.
+launch_findings() {
+    python3 - "$WORK/trace.raw" "$1" <<'PY'
+import re, sys
+from collections import Counter
+raw = open(sys.argv[1], encoding="latin-1").read().splitlines()
+workers = int(sys.argv[2])
+line_re = re.compile(r"^ *(?:(\d+\.\d+):)?([0-9a-f]+):([0-9a-f]+):(Call|Ret)\s+([\w.]+)\((.*)\) (?:retval=([0-9a-f]+) )?ret=")
+found = [m for m in map(line_re.match, raw) if m]
+pid = Counter(m.group(2) for m in found).most_common(1)[0][0] if found else None
+main = None
+calls = []          # [time, thread, name, args, retval, return time]
+pending = {}        # thread -> stack of its open calls
+for m in found:
+    if m.group(2) != pid:
+        continue
+    thread, time = m.group(3), float(m.group(1)) if m.group(1) else None
+    main = main or thread
+    dll, _, fn = m.group(5).partition(".")
+    if m.group(4) == "Call":
+        calls.append([time, thread, dll.upper() + "." + fn, [a.strip() for a in m.group(6).split(",")], None, None])
+        pending.setdefault(thread, []).append(calls[-1])
+    elif pending.get(thread):
+        c = pending[thread].pop()
+        c[4], c[5] = int(m.group(7), 16) & 0xFFFFFFFF if m.group(7) else None, time
+
+def low(text):
+    """Low 32 bits: on x64 the upper halves may carry garbage."""
+    return int(text, 16) & 0xFFFFFFFF
+
+def on_main(name):
+    return [i for i, c in enumerate(calls) if c[1] == main and c[2] == name]
+
+def report(what, ok, detail=""):
+    print(("ok   " if ok else "FAIL ") + what + ("" if ok else ": " + detail))
+
+report("trace of the program", len(calls) > 50, "%d calls" % len(calls))
+created = on_main("KERNEL32.CreateThread")
+asked = on_main("KERNEL32.GetProcessAffinityMask")
+report("GetProcessAffinityMask asked once, of the process itself, answered TRUE, before the first thread",
+       len(asked) == 1 and low(calls[asked[0]][3][0]) == 0xFFFFFFFF and calls[asked[0]][4] == 1
+       and bool(created) and asked[0] < created[0], str([(calls[i][3], calls[i][4]) for i in asked]))
+# The first launch: the threads created before the main thread's 256 ms pause.
+pause = next((i for i in on_main("KERNEL32.Sleep") if low(calls[i][3][0]) == 256), len(calls))
+created = [i for i in created if i < pause]
+handles = [calls[i][4] for i in created]
+report("%d CreateThread calls" % workers, len(created) == workers, "%d" % len(created))
+stacks = [low(calls[i][3][1]) for i in created]
+report("each with a 4096-byte stack", bool(stacks) and all(s == 4096 for s in stacks), str(stacks))
+priorities = [(low(calls[i][3][0]), low(calls[i][3][1])) for i in on_main("KERNEL32.SetThreadPriority") if i < pause]
+critical = [h for h, v in priorities if v == 15]
+# The k-th priority call is the k-th thread's (Win32 reuses the handle of a
+# thread whose handle the service already closed, so values may repeat).
+report("each made time-critical once: SetThreadPriority(thread, 15)",
+       len(priorities) == len(created) and critical == handles,
+       "created %s, priorities %s" % (["%x" % h for h in handles if h is not None],
+                                     [("%x" % h, v) for h, v in priorities]))
+waits = [low(calls[i][3][0]) for i in on_main("KERNEL32.WaitForSingleObject") if i > pause
+         and low(calls[i][3][1]) == 32]
+# A handle value stands for the last thread that got it: an earlier one had
+# ended and its number is no longer listed, so it is not waited for.
+order = [len(handles) - 1 - handles[::-1].index(h) if h in handles else -1 for h in waits]
+report("after the pause, waits of 32 ms in table order (%d)" % len(waits),
+       -1 not in order and order == sorted(set(order)), "waits for threads %s" % order)
+sleeps = {}
+for c in calls:
+    if c[1] != main and c[2] == "KERNEL32.Sleep" and low(c[3][0]) == 256:
+        sleeps.setdefault(c[1], []).append(c)
+report("each worker pauses 256 ms once", len(sleeps) == len(created) and all(len(v) == 1 for v in sleeps.values()),
+       "%d threads pausing: %s" % (len(sleeps), [len(v) for v in sleeps.values()]))
+pauses = sorted((c[0], c[5] if c[5] is not None else float("inf")) for c in (v[0] for v in sleeps.values())
+                if c[0] is not None)
+if pauses and len(pauses) == len(sleeps):
+    # Wine's clock is in seconds with three decimals. A pause still running
+    # when the process ended has no return line. On real processors the
+    # pauses all meet; emulated ones on a few busy host cores start and run
+    # the workers at very different speeds (the last may start after the
+    # first has ended), so what is demanded is that workers run at the same
+    # time: two or more pausing at once, and how many is reported.
+    most = max(sum(1 for s, e in pauses if s <= start < e) for start, _ in pauses)
+    spans = ", ".join("%.0f-%s" % ((s - pauses[0][0]) * 1000, "%.0f" % ((e - pauses[0][0]) * 1000)
+                                    if e != float("inf") else "end") for s, e in pauses)
+    report("the workers' pauses overlap: %d of %d at once (ms from the first pause: %s)"
+           % (most, len(pauses), spans), most >= min(2, len(pauses)), "never two at once")
+else:
+    most = 0
+    report("the workers' pauses overlap", False, "no timed worker pause in the trace")
+print("launch: workers %d, time-critical %d, waits %d, pausing together %d"
+      % (len(created), len(critical), len(waits), most))
+PY
 }

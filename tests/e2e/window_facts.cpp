@@ -2,8 +2,11 @@
 // any desktop tool could, and prints what it finds, one fact per line:
 //   system <platform> <major> <minor> <build>   what GetVersionExA answers
 //       this program (a copy named Norvane.exe gets the program's answer)
+//   processors <count> <system mask> <process mask>   GetProcessAffinityMask's
+//       answer, the count being the set bits of the system mask
 //   window <class> <style> <exstyle> <left> <top> <right> <bottom>
 //   client <width> <height>
+//   origin <x> <y>   the client area's top left inside the window rectangle
 //   screen <width> <height>
 //   property KX_WindowID <value>
 //   child <id> <class> <style> <left> <top> <width> <height> <text>
@@ -34,6 +37,13 @@ int main()
     if (GetVersionExA(&version))
         printf("system %lu %lu %lu %lu\n", version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion,
                version.dwBuildNumber & 0xFFFF);
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        int count = 0;
+        for (DWORD_PTR bits = system; bits; bits >>= 1)
+            count += (int)(bits & 1);
+        printf("processors %d 0x%llx 0x%llx\n", count, (unsigned long long)system, (unsigned long long)process);
+    }
     Main = FindWindowA(nullptr, "Norvane");
     if (!Main) {
         printf("no window\n");
@@ -47,6 +57,9 @@ int main()
     printf("window %s 0x%08lx 0x%08lx %ld %ld %ld %ld\n", cls, (unsigned long)GetWindowLongA(Main, GWL_STYLE),
            (unsigned long)GetWindowLongA(Main, GWL_EXSTYLE), w.left, w.top, w.right, w.bottom);
     printf("client %ld %ld\n", c.right - c.left, c.bottom - c.top);
+    POINT origin = {0, 0};
+    ClientToScreen(Main, &origin);
+    printf("origin %ld %ld\n", origin.x - w.left, origin.y - w.top);
     printf("screen %d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     printf("visible %d\n", IsWindowVisible(Main) ? 1 : 0);
     printf("property KX_WindowID %ld\n", (long)(intptr_t)GetPropA(Main, "KX_WindowID"));

@@ -14,8 +14,10 @@
 # Environment: DISPLAY (24-bit, with a window manager), WINEPREFIX (a prefix
 # of the same Wine, best with its server already running), WINE (default
 # `wine`), E2E_TIME_SCALE (whole factor for the time limits, default 1),
-# NORVANE_CHECKS (which parts, default "journeys programs versions faults"),
-# NORVANE_SOAK (the fault sweep in full, see tests/faults/fault_sweep.sh).
+# E2E_PROCESSORS (the machine's processor count, default nproc), CHECKS (the
+# parts to run, default all: window run repeat exit keyboard start-end
+# programs versions faults), NORVANE_SOAK (the fault sweep in full, see
+# tests/faults/fault_sweep.sh).
 #
 # Runs the end-to-end journeys against IMAGE, then the test programs, then
 # the program under each Windows version Wine offers, then failed system
@@ -42,6 +44,7 @@ export NORVANE=$copies/Norvane.exe WINDOW_FACTS=$copies/window_facts.exe
 export WINE=${WINE:-wine} E2E_TIME_SCALE=${E2E_TIME_SCALE:-1}
 export WINEDEBUG=-all
 scale=$E2E_TIME_SCALE
+CHECKS=" ${CHECKS:-window run repeat exit keyboard start-end programs versions faults} "
 passed=0
 failed=0
 
@@ -55,6 +58,7 @@ report() {
 # directory and passes its check lines on, named after it.
 journey() {
     local name=$1 script=$2 log=$out/$1.log rc status text
+    [[ "$CHECKS" == *" $name "* ]] || return 0
     timeout $((900 * scale)) bash "$script" "$out" >"$log" 2>&1
     rc=$?
     while read -r status text; do
@@ -70,6 +74,7 @@ journey() {
 # directory with the programs beside it.
 programs() {
     local list=$testdir/tests/wine-programs.txt name path log rc summary dir
+    [[ "$CHECKS" == *" programs "* ]] || return 0
     [ -f "$list" ] || { report FAIL "test programs: no $list"; return; }
     # The journeys leave the pointer where windows open: a window shown under
     # it gets mouse moves that the test programs' idle-queue cases do not expect.
@@ -97,35 +102,29 @@ echo "checks of $image under $($WINE --version 2>/dev/null) on $DISPLAY, prefix 
 # A crash ends the process with Wine's report instead of a dialog that would
 # wait on the display.
 $WINE reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-parts=" ${NORVANE_CHECKS:-journeys programs versions faults} "
-if [[ $parts == *" journeys "* ]]; then
-    started=$(date +%s)
-    journey window "$tests/e2e/window_test.sh"
-    journey run "$tests/e2e/run_once_test.sh"
-    journey repeat "$tests/e2e/repeat_test.sh"
-    journey exit "$tests/e2e/exit_ways_test.sh"
-    journey keyboard "$tests/e2e/keyboard_test.sh"
-    journey start-end "$tests/runtime/process/start_end_trace_test.sh"
-    echo "journeys: $(( $(date +%s) - started )) s"
-    echo "screenshot: $out/e2e-artifacts/norvane-window.png"
-fi
-if [[ $parts == *" programs "* ]]; then
-    started=$(date +%s)
-    programs
-    echo "test programs: $(( $(date +%s) - started )) s"
-fi
-if [[ $parts == *" versions "* ]]; then
-    started=$(date +%s)
-    journey versions "$here/versions_test.sh"
-    echo "versions: $(( $(date +%s) - started )) s"
-    cat "$out/versions.txt" 2>/dev/null
-fi
-if [[ $parts == *" faults "* ]]; then
-    started=$(date +%s)
-    export FAULT_INJECTOR=$testdir/tests/faults/winmm.dll
-    journey faults "$tests/faults/fault_sweep.sh"
+started=$(date +%s)
+journey window "$tests/e2e/window_test.sh"
+journey run "$tests/e2e/run_once_test.sh"
+journey repeat "$tests/e2e/repeat_test.sh"
+journey exit "$tests/e2e/exit_ways_test.sh"
+journey keyboard "$tests/e2e/keyboard_test.sh"
+journey start-end "$tests/runtime/process/start_end_trace_test.sh"
+echo "journeys: $(( $(date +%s) - started )) s"
+started=$(date +%s)
+programs
+echo "test programs: $(( $(date +%s) - started )) s"
+started=$(date +%s)
+journey versions "$here/versions_test.sh"
+echo "versions: $(( $(date +%s) - started )) s"
+[[ "$CHECKS" == *" versions "* ]] && cat "$out/versions.txt" 2>/dev/null
+# Failed system calls, with the win32 build's fault injector.
+started=$(date +%s)
+export FAULT_INJECTOR=$testdir/tests/faults/winmm.dll
+journey faults "$tests/faults/fault_sweep.sh"
+if [[ "$CHECKS" == *" faults "* ]]; then
     echo "failed system calls: $(( $(date +%s) - started )) s"
     grep -a '^faults ' "$out/faults.log" | sed 's/^faults //'
 fi
+[[ "$CHECKS" == *" window "* ]] && echo "screenshot: $out/e2e-artifacts/norvane-window.png"
 echo "$passed ok, $failed FAIL"
 [ "$failed" -eq 0 ]

@@ -9,12 +9,15 @@
 #       Debian 32-bit Wine runs natively: the host needs no i386 architecture
 #       of its own); elsewhere QEMU emulates the whole machine.
 #       NORVANE_PE32_WHERE=host|guest overrides the answer.
-#   guest.sh build BUILD_DIR
+#   guest.sh build [--suite SUITE] BUILD_DIR
 #       makes the guest under BUILD_DIR/guest/, or reuses it: the root
 #       filesystem (Debian packages only, by mmdebstrap), its kernel, a small
 #       initrd and a win32 Wine prefix on a disk overlay. Each part is rebuilt
 #       only when what it is made from changes (see the *.key files).
-#   guest.sh run BUILD_DIR SHARE_DIR COMMAND [ARG...]
+#       SUITE is the Debian release the guest is made of, and so its Wine:
+#       bookworm (Wine 8.0, the default, in BUILD_DIR/guest/) or trixie
+#       (Wine 10.0, in BUILD_DIR/guest-trixie/).
+#   guest.sh run [--suite SUITE] [--cpus N] BUILD_DIR SHARE_DIR COMMAND [ARG...]
 #       builds if needed, boots the guest (or, on a host, enters the chroot in
 #       private namespaces) on a throw-away copy of the disk (or tree) with
 #       SHARE_DIR mounted at /share, runs COMMAND there as root from /share
@@ -30,6 +33,8 @@
 #       into the chroot; the emulated guest reaches it through one port of
 #       QEMU's restricted user network, relayed to the display by socat),
 #       with the display's cookie if it has one.
+#       --cpus N gives the guest N processors (default 2). A chroot only sees
+#       the host's processors, so --cpus always boots the emulated machine.
 #
 # A failure of the guest itself prints one line starting "guest:" that names
 # the stage and exits 125; SHARE_DIR/.guest/ keeps the console log.
@@ -92,6 +97,7 @@ host_sources() {
                if ($(i + 1) ~ /^bookworm(-updates|-security)?$/) print }'
 }
 
+# The guest's sources: the host's bookworm mirrors, for the guest's suite.
 guest_sources() {
     local s
     s=$(host_sources || true)
@@ -100,7 +106,7 @@ guest_sources() {
 deb http://deb.debian.org/debian bookworm-updates main
 deb http://deb.debian.org/debian-security bookworm-security main"
     fi
-    echo "$s"
+    echo "$s" | sed -E "s/ bookworm(-updates|-security)? / $SUITE\1 /"
 }
 
 packages() { sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$here/guest-packages"; }
@@ -138,15 +144,16 @@ stage_rootfs() {
     # of the tree and never used in the guest.
     local p
     for p in /usr/share/man /usr/share/doc /usr/share/info /usr/share/locale \
-            /lib/modules/'*'/kernel/drivers/{gpu,net,media,infiniband,staging,scsi,iio,usb,bluetooth,isdn} \
-            /lib/modules/'*'/kernel/{sound,net/wireless,net/bluetooth}; do
+            {,/usr}/lib/modules/'*'/kernel/drivers/{gpu,net,media,infiniband,staging,scsi,iio,usb,bluetooth,isdn} \
+            {,/usr}/lib/modules/'*'/kernel/{sound,net/wireless,net/bluetooth}; do
         opts+=(--dpkgopt="path-exclude=$p/*")
     done
     # The paravirtual network card stays: the run command's display port.
     for p in virtio_net net_failover; do
         opts+=(--dpkgopt="path-include=/lib/modules/*/kernel/drivers/net/$p.ko*")
+        opts+=(--dpkgopt="path-include=/usr/lib/modules/*/kernel/drivers/net/$p.ko*")
     done
-    mmdebstrap "${opts[@]}" bookworm "$root" "$g/guest.list"
+    mmdebstrap "${opts[@]}" "$SUITE" "$root" "$g/guest.list"
     echo "== mmdebstrap done $(du -sh "$root" | cut -f1)"
 
     mkdir -p "$g/kernel/modules"
@@ -158,10 +165,14 @@ stage_rootfs() {
     modules_in_order "$root/lib/modules/$kver/modules.dep" \
         virtio_pci virtio_blk crc32c_generic ext4 >"$g/kernel/modules.order"
     [ -s "$g/kernel/modules.order" ] || { echo "no disk modules found for $kver"; return 1; }
+    # busybox's insmod takes plain modules; newer kernels ship them xz-packed.
     for m in $(cat "$g/kernel/modules.order"); do
-        cp "$root/lib/modules/$kver/$m" "$g/kernel/modules/"
+        case $m in
+            *.xz) xz -dc "$root/lib/modules/$kver/$m" >"$g/kernel/modules/$(basename "${m%.xz}")" ;;
+            *) cp "$root/lib/modules/$kver/$m" "$g/kernel/modules/" ;;
+        esac
     done
-    sed -i 's|.*/||' "$g/kernel/modules.order"
+    sed -i 's|.*/||; s|\.xz$||' "$g/kernel/modules.order"
 
     local t
     t=$(now)
@@ -187,7 +198,7 @@ stage_initrd() {
 
 # The QEMU command line shared by every boot; ARGS+=(...) for the rest.
 qemu_args() {  # qemu_args GUEST_DIR MODE SHARE CONSOLE DRIVE
-    ARGS=(qemu-system-x86_64 -machine pc -cpu qemu64 -accel tcg,thread=multi -smp 2 -m 2048
+    ARGS=(qemu-system-x86_64 -machine pc -cpu qemu64 -accel tcg,thread=multi -smp "${CPUS:-2}" -m 2048
         -kernel "$1/kernel/vmlinuz" -initrd "$1/initrd.img"
         -append "console=ttyS0 quiet panic=1 norvane.mode=$2"
         -drive "if=virtio,cache=unsafe,$5"
@@ -310,7 +321,7 @@ run_stage() {
     rm -f "$g/$name.key"
     t=$(now)
     say "$name: building (limit $limit s, log $g/logs/$name.log)"
-    timeout -k 10 "$limit" "$0" _stage "$name" "$g" >"$g/logs/$name.log" 2>&1 || rc=$?
+    timeout -k 10 "$limit" "$0" _stage "$name" "$g" "$SUITE" >"$g/logs/$name.log" 2>&1 || rc=$?
     if [ $rc -ne 0 ]; then
         tail -n 15 "$g/logs/$name.log" | sed 's/^/  | /' >&2
         [ $rc -eq 124 ] || [ $rc -eq 137 ] && fail "stage $name: not done within $limit s (log: $g/logs/$name.log)"
@@ -322,9 +333,10 @@ run_stage() {
 }
 
 cmd_build() {
-    local build=$1
-    mkdir -p "$build/guest/logs"
-    GUEST=$(cd "$build/guest" && pwd)
+    local build=$1 dir=guest
+    [ "$SUITE" = bookworm ] || dir=guest-$SUITE
+    mkdir -p "$build/$dir/logs"
+    GUEST=$(cd "$build/$dir" && pwd)
     WHERE=$(cmd_where "$build")
     local tool tools=(mmdebstrap mke2fs)
     if [ "$WHERE" = host ]; then tools+=(debugfs unshare); else tools+=(qemu-system-x86_64 qemu-img); fi
@@ -415,7 +427,7 @@ cmd_run() {
         "${ARGS[@]}" </dev/null >"$out/qemu.log" 2>&1 &
     fi
     qemu=$!
-    say "running on the $WHERE" >&2
+    say "running on the $WHERE ($SUITE$([ "$WHERE" = guest ] && echo ", ${CPUS:-2} processors"))" >&2
     # errexit holds in the trap too: a machine already gone must not turn
     # the failure's own exit code into kill's.
     trap 'kill $qemu 2>/dev/null || true; wait $qemu 2>/dev/null || true; [ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
@@ -476,13 +488,27 @@ cmd_run() {
 # All in one function, read whole before it runs: editing this file during a
 # long build does not change the running copy.
 main() {
-    case "${1:-}" in
-        where) cmd_where "${2:-}" ;;
-        build) [ $# -eq 2 ] || { echo "usage: $0 build BUILD_DIR" >&2; exit 2; }; cmd_build "$2" ;;
-        run) [ $# -ge 4 ] || { echo "usage: $0 run BUILD_DIR SHARE_DIR COMMAND [ARG...]" >&2; exit 2; }
-             shift; cmd_run "$@" ;;
-        _stage) set -x; "stage_$2" "$3" ;;
-        *) echo "usage: $0 where [BUILD_DIR] | build BUILD_DIR | run BUILD_DIR SHARE_DIR COMMAND [ARG...]" >&2; exit 2 ;;
+    local usage="usage: $0 where [BUILD_DIR] | build [--suite SUITE] BUILD_DIR |
+       run [--suite SUITE] [--cpus N] BUILD_DIR SHARE_DIR COMMAND [ARG...]"
+    local what=${1:-}
+    [ $# -eq 0 ] || shift
+    SUITE=bookworm
+    while [ $# -ge 2 ]; do
+        case "$1" in
+            --suite) SUITE=$2 ;;
+            --cpus) [[ "$2" =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
+                    CPUS=$2 NORVANE_PE32_WHERE=guest ;;
+            *) break ;;
+        esac
+        shift 2
+    done
+    case "$SUITE" in bookworm|trixie) ;; *) echo "guest: no guest of suite $SUITE (bookworm or trixie)" >&2; exit 2 ;; esac
+    case "$what" in
+        where) cmd_where "${1:-}" ;;
+        build) [ $# -eq 1 ] || { echo "$usage" >&2; exit 2; }; cmd_build "$1" ;;
+        run) [ $# -ge 3 ] || { echo "$usage" >&2; exit 2; }; cmd_run "$@" ;;
+        _stage) set -x; SUITE=$3; "stage_$1" "$2" ;;
+        *) echo "$usage" >&2; exit 2 ;;
     esac
 }
 main "$@"; exit $?

@@ -4,23 +4,27 @@
 #   OUTDIR/int3/Norvane.exe      the first byte of WorkerRoutine is int3 (CC),
 #                                so every worker traps
 #   OUTDIR/text/Norvane.exe      the run button reads "Run Norvane" (one byte)
+#   OUTDIR/count/Norvane.exe     the start loop of LaunchWorkers goes on while
+#                                i <= n instead of i < n (jl made jle): n
+#                                workers instead of n - 1 (still 1 for n = 1)
 #   OUTDIR/nullwrite/Norvane.exe the launch no longer tests the worker table it
 #                                allocated: a failed allocation is written
-#                                through (for the fault sweep, FAULT_ONLY=HeapAlloc)
+#                                through (for tests/faults/fault_sweep.sh with
+#                                FAULT_ONLY=HeapAlloc; not among the defaults)
 #
 #   mutants.sh IMAGE OUTDIR [COMMAND...]
 #
-# MUTANTS names the copies a COMMAND runs against (default "int3 text").
-# The link map beside IMAGE (Norvane.map) places WorkerRoutine. With a
-# COMMAND, runs it for each copy, the copy's path in place of an argument {}
-# or else appended, and expects FAIL lines and a non-zero exit code; prints
-# one ok/FAIL line per mutant and exits 1 when a mutant passed.
+# The link map beside IMAGE (Norvane.map) places WorkerRoutine and
+# LaunchWorkers. With a COMMAND, runs it for each copy (MUTANTS chooses
+# which, default int3 text count), the copy's path in place of an argument {} or
+# else appended, and expects FAIL lines and a non-zero exit code; prints one
+# ok/FAIL line per mutant and exits 1 when a mutant passed.
 set -u
 [ $# -ge 2 ] || { sed -n '2,/^set -u/p' "$0" | sed 's/^# \{0,1\}//; $d'; exit 2; }
 image=$1
 out=$2
 shift 2
-mkdir -p "$out/int3" "$out/text" "$out/nullwrite"
+mkdir -p "$out/int3" "$out/text" "$out/count" "$out/nullwrite"
 python3 - "$image" "${image%.exe}.map" "$out" <<'PY' || exit 1
 import re, struct, sys
 image, map_path, out = sys.argv[1:]
@@ -40,10 +44,28 @@ def file_offset(address):
             return raw + rva - start
     sys.exit("address %#x is in no section" % address)
 
-found = re.search(r"^\s+0x([0-9a-f]+)\s+_?WorkerRoutine(@4)?$", open(map_path).read(), re.M)
-if not found:
-    sys.exit("no WorkerRoutine in " + map_path)
-worker = file_offset(int(found.group(1), 16))
+def symbol(pattern):
+    found = re.search(r"^\s+0x([0-9a-f]+)\s+" + pattern + "$", open(map_path).read(), re.M)
+    if not found:
+        sys.exit("no %s in %s" % (pattern, map_path))
+    return file_offset(int(found.group(1), 16))
+
+# The start loop's test is the procedure's first backward jl (its wait
+# loop's comes later): near 0F 8C rel32 or short 7C rel8.
+launch = symbol(r"_?LaunchWorkers\(\)")
+counting = bytearray(data)
+for at in range(launch, launch + 0x400):
+    if data[at] == 0x0F and data[at + 1] == 0x8C and struct.unpack_from("<i", data, at + 2)[0] < 0:
+        counting[at + 1] = 0x8E
+        break
+    if data[at] == 0x7C and struct.unpack_from("<b", data, at + 1)[0] < 0:
+        counting[at] = 0x7E
+        break
+else:
+    sys.exit("no backward jl in LaunchWorkers")
+open(out + "/count/Norvane.exe", "wb").write(counting)
+
+worker = symbol(r"_?WorkerRoutine(@4)?")
 if data[worker] == 0xCC:
     sys.exit("WorkerRoutine already starts with int3")
 trapping = bytearray(data)
@@ -59,16 +81,10 @@ open(out + "/text/Norvane.exe", "wb").write(renamed)
 
 # The first "je rel32" after LaunchWorkers' call of ArrayCreate is the test
 # of the table it made; six no-ops in its place.
-def routine(name):
-    found = re.search(r"^\s+0x([0-9a-f]+)\s+_?" + re.escape(name) + r"$", open(map_path).read(), re.M)
-    if not found:
-        sys.exit("no %s in %s" % (name, map_path))
-    return int(found.group(1), 16)
-launch, create = routine("LaunchWorkers()"), routine("ArrayCreate(unsigned int, unsigned int, unsigned int, ElementLayout const*, void*)")
-at = file_offset(launch)
-for i in range(at, at + 0x100):
-    if data[i] == 0xE8 and launch + (i - at) + 5 + struct.unpack_from("<i", data, i + 1)[0] == create:
-        test = data.find(b"\x0f\x84", i + 5, i + 40)
+create = symbol(re.escape("ArrayCreate(unsigned int, unsigned int, unsigned int, ElementLayout const*, void*)"))
+for call in range(launch, launch + 0x100):
+    if data[call] == 0xE8 and call + 5 + struct.unpack_from("<i", data, call + 1)[0] == create:
+        test = data.find(b"\x0f\x84", call + 5, call + 40)
         break
 else:
     sys.exit("no call of ArrayCreate in LaunchWorkers")
@@ -77,13 +93,13 @@ if test < 0:
 unchecked = bytearray(data)
 unchecked[test:test + 6] = b"\x90" * 6
 open(out + "/nullwrite/Norvane.exe", "wb").write(unchecked)
-print("int3 at file offset %#x (WorkerRoutine, was %02X); text changed at %#x; table test removed at %#x"
-      % (worker, data[worker], text + 4, test))
+print("int3 at file offset %#x (WorkerRoutine, was %02X); text changed at %#x; jl made jle at %#x;"
+      " table test removed at %#x" % (worker, data[worker], text + 4, at, test))
 PY
 [ $# -eq 0 ] && exit 0
 
 bad=0
-for mutant in ${MUTANTS:-int3 text}; do
+for mutant in ${MUTANTS:-int3 text count}; do
     command=()
     for arg in "$@"; do [ "$arg" = "{}" ] && command+=("$out/$mutant/Norvane.exe") || command+=("$arg"); done
     [[ " $* " == *" {} "* ]] || command+=("$out/$mutant/Norvane.exe")

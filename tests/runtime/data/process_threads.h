@@ -8,6 +8,8 @@
 
 #include <functional>
 
+#include "../process/heap_count.h"
+
 inline int ProcessThreadCount()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -38,16 +40,4 @@ inline bool PollUntil(const std::function<bool()>& done, DWORD limitMs = 20000)
 inline bool WaitForThreadCount(int count)
 {
     return PollUntil([count] { return ProcessThreadCount() == count; });
-}
-
-inline size_t HeapBusyBlocks(HANDLE heap)
-{
-    size_t busy = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-            ++busy;
-    HeapUnlock(heap);
-    return busy;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/process/globals.h"
+#include "tests/runtime/process/heap_count.h"
 #include "tests/runtime/process/import_slot.h"
 #include "tests/runtime/window/window_services.h"
 
@@ -147,13 +148,7 @@ HFONT WINAPI FailingCreateFontA(int, int, int, int, int, DWORD, DWORD, DWORD, DW
 
 int MainHeapBlocks()
 {
-    int count = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(MainHeap);
-    while (HeapWalk(MainHeap, &entry))
-        count += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
-    HeapUnlock(MainHeap);
-    return count;
+    return (int)HeapBusyBlocks(MainHeap);
 }
 
 // A failed load leaves the number without a font, and an ANY_NUMBER record

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "runtime/process/globals.h"
+#include "tests/runtime/process/heap_count.h"
 #include "tests/runtime/process/import_slot.h"
 #include "tests/runtime/window/window_services.h"
 
@@ -534,13 +535,7 @@ int ThreadWindowCount()
 
 int MainHeapBlockCount()
 {
-    int count = 0;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(MainHeap);
-    while (HeapWalk(MainHeap, &entry))
-        count += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
-    HeapUnlock(MainHeap);
-    return count;
+    return (int)HeapBusyBlocks(MainHeap);
 }
 
 // Window 2 as the program uses it, a thousand times. The loop records
