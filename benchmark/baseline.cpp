@@ -114,6 +114,8 @@ WNDPROC FloorButtonNext;
 HBRUSH FloorBrush;
 HACCEL FloorAccelerators;
 HFONT FloorDefaultFont;
+HICON FloorClassIcon;
+HCURSOR FloorClassCursor;
 
 void FloorLock() { InitializeCriticalSection(&FloorLocks[FloorLockCount++]); }
 
@@ -187,8 +189,8 @@ void FloorServices()
     FloorTable(16);  // images
     BaselineLibraryWork();
     FloorTable(16);  // windows
-    LoadIconA(FloorInstance, MAKEINTRESOURCEA(1));
-    LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    FloorClassIcon = LoadIconA(FloorInstance, MAKEINTRESOURCEA(1));
+    FloorClassCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
     FloorLock();  // gadgets
     FloorDefaultFont = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
     FloorTable(50);
@@ -270,8 +272,8 @@ HWND FloorControlWindow()
     windowClass.style = CS_DBLCLKS;
     windowClass.lpfnWndProc = FloorWindowProc;
     windowClass.hInstance = FloorInstance;
-    windowClass.hIcon = LoadIconA(FloorInstance, MAKEINTRESOURCEA(1));
-    windowClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
+    windowClass.hIcon = FloorClassIcon;  // loaded once, with the window service
+    windowClass.hCursor = FloorClassCursor;
     windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = className;
     RegisterClassA(&windowClass);
