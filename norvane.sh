@@ -350,8 +350,9 @@ cmd_soak() {
     build_preset win32
     build_preset win64
     NORVANE_SOAK=1 ctest --preset win64 -L soak || rc=1
-    # The PE32's full sweep of failed system calls.
-    NORVANE_SOAK=1 CHECKS=faults pe32_checks "$image" bookworm || rc=1
+    # The PE32's full sweep of failed system calls: hours in the emulated guest.
+    NORVANE_SOAK=1 CHECKS=faults NORVANE_GUEST_LIMIT=${NORVANE_GUEST_LIMIT:-86400} \
+        pe32_checks "$image" bookworm || rc=1
     # What the test command leaves out on a host without IA-32 code.
     if [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = guest ]; then
         CHECKS="$PE32_JOURNEYS programs versions" pe32_checks "$image" trixie || rc=1
