@@ -23,8 +23,6 @@
 #   FAULT_CASES      "JOURNEY PLAN" lines to run instead (e.g. "run once:HeapAlloc:5";
 #                    plans as in fault_injector.cpp), each outcome printed
 #   FAULT_ONLY       only the calls of this function
-#   FAULT_SHARD      K/M: only every M-th case from the K-th (0 <= K < M), so
-#                    that M machines share one sweep
 # and lib.sh's NORVANE, WINE, E2E_TIME_SCALE. Prints one FAIL line per
 # defect, the census of each journey and the table of outcomes.
 . "$(dirname "$0")/../e2e/lib.sh" "$1"
@@ -51,10 +49,6 @@ case $(od -An -tx2 -j $((pe + 4)) -N2 "$NORVANE" | tr -d ' ') in
     014c) IMAGE=PE32 ;; 8664) IMAGE=port ;; *) IMAGE=image ;;
 esac
 declare -A TALLY=()
-SHARD=${FAULT_SHARD:-0/1}
-SHARD_K=${SHARD%/*} SHARD_M=${SHARD#*/} CASE_INDEX=0
-[[ "$SHARD_K" =~ ^[0-9]+$ && "$SHARD_M" =~ ^[0-9]+$ ]] && [ "$SHARD_K" -lt "$SHARD_M" ] ||
-    { echo "FAIL faults: FAULT_SHARD is K/M with 0 <= K < M, not $SHARD"; exit 1; }
 
 # run_case JOURNEY PLAN: one start of the program under PLAN; sets OUTCOME
 # and HOW (how it ended, for the table).
@@ -96,12 +90,6 @@ run_case() {
     esac
 }
 
-# sweep_case JOURNEY PLAN: run_case for this shard's cases only.
-sweep_case() {
-    (( CASE_INDEX++ % SHARD_M == SHARD_K )) && run_case "$@"
-    return 0
-}
-
 # census JOURNEY: the journey without faults; keeps the log as census-JOURNEY.
 census() {
     run_case "$1" census
@@ -130,8 +118,8 @@ if [ -n "$SOAK" ]; then
     for journey in run exit; do
         while read -r name count; do
             for ((n = 1; n <= count; n++)); do
-                sweep_case "$journey" "once:$name:$n"
-                sweep_case "$journey" "from:$name:$n"
+                run_case "$journey" "once:$name:$n"
+                run_case "$journey" "from:$name:$n"
             done
         done < <(grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2 }' | sort | uniq -c |
                  awk '{ print $2, $1 }')
@@ -142,13 +130,13 @@ else
     for journey in run exit; do
         grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2, $3 }' | sort -u >"$WORK/sites-$journey"
     done
-    while read -r name site; do sweep_case run "site:$name:${site#+}"; done <"$WORK/sites-run"
-    while read -r name site; do sweep_case exit "site:$name:${site#+}"; done \
+    while read -r name site; do run_case run "site:$name:${site#+}"; done <"$WORK/sites-run"
+    while read -r name site; do run_case exit "site:$name:${site#+}"; done \
         < <(comm -13 "$WORK/sites-run" "$WORK/sites-exit")
 fi
 for ((seed = 1; seed <= SEEDS; seed++)); do
-    sweep_case run "random:$seed:$PERCENT"
-    sweep_case exit "random:$seed:$PERCENT"
+    run_case run "random:$seed:$PERCENT"
+    run_case exit "random:$seed:$PERCENT"
 done
 echo "fault cases: $(( $(date +%s) - started )) s"
 printf 'faults %-10s %6s %6s %6s %6s %6s\n' image cases works ends crash wedge
