@@ -2,10 +2,9 @@
 # Started 20 times in a row, ending in turn through the run button, the EXIT
 # button, Alt+F4 and a WM_DELETE_WINDOW request: exit code 0 every time, and
 # no Norvane process of this Wine prefix left behind. On a loaded machine a
-# first input now and then has no effect (a click that meets the window's
-# activation, see lib.sh); as a user would, it is given again while the
-# window is still shown, but twice at most in the 20 rounds: a program that
-# often ignores input fails.
+# first input now and then has no effect (seen at load 4, cause not known);
+# as a user would, it is given again while the window is still shown, but
+# twice at most in the 20 rounds: a program that often ignores input fails.
 . "$(dirname "$0")/lib.sh" "$1"
 ways=(click_run click_exit close_request_alt_f4 close_request_wm_delete)
 bad=0 again=0

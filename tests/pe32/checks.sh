@@ -54,9 +54,10 @@ report() {
     else failed=$((failed + 1)); printf 'FAIL %s\n' "$2"; fi
 }
 
-# journey NAME SCRIPT: runs one end-to-end script with OUTDIR as its build
-# directory and passes its check lines on, named after it.
-journey() {  # journey NAME SCRIPT [LIMIT_SECONDS]
+# journey NAME SCRIPT [LIMIT_SECONDS]: runs one end-to-end script with OUTDIR
+# as its build directory (within LIMIT, default 900 s, times the scale) and
+# passes its check lines on, named after it.
+journey() {
     local name=$1 script=$2 limit=${3:-900} log=$out/$1.log rc status text
     [[ "$CHECKS" == *" $name "* ]] || return 0
     timeout $((limit * scale)) bash "$script" "$out" >"$log" 2>&1
