@@ -50,8 +50,8 @@ install_missing() {
     fi
 }
 
-build_preset() {
-    cmake --preset "$1" >/dev/null
+build_preset() {  # build_preset PRESET [CMAKE_ARGUMENT...]
+    cmake --preset "$1" "${@:2}" >/dev/null
     cmake --build --preset "$1"
 }
 
@@ -93,8 +93,9 @@ cmd_test() {
         fi && wait $!
     } &
     guest_build=$!
-    build_preset win32
+    # The PE32's image tests read the port's image too: the one just built.
     build_preset win64
+    build_preset win32 -DNORVANE_PORT_BUILD="$top/build/win64"
     ctest --preset win32 || rc=1
     # The clean builds for the reproducibility check need only the CPU, so
     # they too go beside the timed journeys, at the lowest priority.
