@@ -150,7 +150,11 @@ pe32_checks() {
     elif [ "$where" = host ]; then
         say "PE32 checks under $wine: this host runs IA-32 code, so on the host (the guest's tree as a chroot)"
     else
-        say "PE32 checks under $wine: this host does not run IA-32 code, so in an emulated x86-64 guest (slow: time limits x5)"
+        if [ -n "${NORVANE_PE32_WHERE:-}" ]; then
+            say "PE32 checks under $wine: in an emulated x86-64 guest, as NORVANE_PE32_WHERE asks (slow: time limits x5)"
+        else
+            say "PE32 checks under $wine: this host does not run IA-32 code, so in an emulated x86-64 guest (slow: time limits x5)"
+        fi
         scale=5
     fi
     [ -n "$cpus" ] && where="guest, $cpus processors"
@@ -267,6 +271,8 @@ cmd_run() {
     where=$("$top/tests/pe32/guest.sh" where "$build")
     if [ "$where" = host ]; then
         say "this host runs IA-32 code: the PE32 runs natively under Debian's 32-bit Wine from the guest's tree (a chroot in build/win32/guest/; the host's own packages stay as they are)"
+    elif [ -n "${NORVANE_PE32_WHERE:-}" ]; then
+        say "as NORVANE_PE32_WHERE asks: the PE32 runs in an emulated x86-64 guest (QEMU) under Debian's 32-bit Wine"
     else
         say "this host does not run IA-32 code: the PE32 runs in an emulated x86-64 guest (QEMU) under Debian's 32-bit Wine"
     fi
