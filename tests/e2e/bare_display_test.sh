@@ -10,7 +10,7 @@ trap 'bash "$wine_env" wm-on "$E2E_BUILD"; e2e_cleanup' EXIT
 for way in click_run close_request_alt_f4; do
     start_norvane
     check "$way without a window manager: the window appears" wait_window
-    $way
+    give "$way"
     wait_exit 20
     check "$way without a window manager: exit code 0" [ "$EXIT_CODE" -eq 0 ]
     [ "$EXIT_CODE" -eq 124 ] && stop_norvane

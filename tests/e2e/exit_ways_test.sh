@@ -10,9 +10,9 @@ for way in exit_button alt_f4 wm_delete; do
     start_norvane trace
     check "$way: the window appears" wait_window
     case $way in
-        exit_button) click_exit ;;
-        alt_f4) close_request_alt_f4 ;;
-        wm_delete) close_request_wm_delete ;;
+        exit_button) give click_exit ;;
+        alt_f4) give close_request_alt_f4 ;;
+        wm_delete) give close_request_wm_delete ;;
     esac
     wait_exit 20
     check "$way: exit code 0" [ "$EXIT_CODE" -eq 0 ]

@@ -46,7 +46,7 @@ expected=$(( $(nproc) > 1 ? $(nproc) - 1 : 1 ))
 # run_button_ends_it WHAT: a real click on the run button starts the workers,
 # each time-critical, and the process ends with code 0.
 run_button_ends_it() {
-    click_run
+    give click_run
     wait_exit 30
     check "$1: a real click on the run button then ends it with exit code 0" [ "$EXIT_CODE" -eq 0 ]
     trace_calls >"$WORK/calls.txt"

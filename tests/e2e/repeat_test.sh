@@ -6,7 +6,7 @@
 relay_setup
 start_norvane trace
 check "the window appears" wait_window
-click_repeat
+give click_repeat
 e2e_sleep 3
 check "the window is gone" window_gone
 check "the process keeps running" still_running

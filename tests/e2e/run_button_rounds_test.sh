@@ -18,7 +18,7 @@ for round in $(seq 1 "$rounds"); do
         bad=$((bad + 1)); stop_norvane; continue
     fi
     t1=$(date +%s%N)
-    click_run
+    give click_run
     wait_exit 30
     t2=$(date +%s%N)
     to_window=$(( to_window + (t1 - t0) / 1000000 ))

@@ -10,7 +10,7 @@ check "the window appears" wait_window
 read -r _ processors system_mask process_mask < <(processors_answer)
 n=${E2E_PROCESSORS:-$(nproc)}
 check "Wine answers $n processors (system mask $system_mask, process mask $process_mask)" [ "$processors" -eq "$n" ]
-click_run
+give click_run
 wait_exit 30
 check "exit code 0" [ "$EXIT_CODE" -eq 0 ]
 check "the window is gone" window_gone
