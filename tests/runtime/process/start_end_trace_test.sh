@@ -19,8 +19,8 @@ for way in exit run; do
     NORVANE_PID=$!
     check "$way: the window appears" wait_window
     case $way in
-        exit) click_exit ;;
-        run) click_run ;;
+        exit) give click_exit ;;
+        run) give click_run ;;
     esac
     wait_exit 30
     check "$way: exit code 0" [ "$EXIT_CODE" -eq 0 ]
