@@ -127,13 +127,19 @@ cmd_test() {
 
 # The test command's PE32 checks: both Wines on a host that runs IA-32 code.
 pe32_everyday() {
-    local rc=0 image=$top/build/win32/Norvane.exe
-    pe32_checks "$image" bookworm || rc=1
+    local rc=0 image=$top/build/win32/Norvane.exe second
     if [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = host ]; then
-        # The fault sweep once, under the first Wine.
-        CHECKS="$PE32_JOURNEYS programs versions" pe32_checks "$image" trixie || rc=1
+        # Both Wines at once, each in its own tree, and the fault sweep once,
+        # under the first.
+        CHECKS="$PE32_JOURNEYS programs versions" pe32_checks "$image" trixie \
+            >"$(pe32_out trixie).log" 2>&1 &
+        second=$!
+        pe32_checks "$image" bookworm || rc=1
+        wait "$second" || rc=1
+        cat "$(pe32_out trixie).log"
         pe32_versions_table
     else
+        pe32_checks "$image" bookworm || rc=1
         # Emulated, the second Wine (its tree and prefix, its checks) does
         # not fit the test command's time beside the fault sweep;
         # ./norvane.sh soak runs it.
