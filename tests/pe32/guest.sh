@@ -53,9 +53,16 @@ cmd_where() {
     local dir
     if [ -n "${1:-}" ]; then dir=$1/guest; mkdir -p "$dir"; else dir=$(mktemp -d); fi
     local probe=$dir/ia32-probe rc=0
+    # Built under a name of its own and renamed into place: the test command
+    # asks from two processes at once, and a probe run while the other was
+    # still writing it once answered "guest" on a host that runs IA-32 code.
     if [ ! -x "$probe" ] || [ "$probe" -ot "$here/ia32-probe.c" ]; then
-        gcc -m32 -static -O2 -o "$probe" "$here/ia32-probe.c" 2>/dev/null ||
-            { echo "guest: cannot build the i386 probe (gcc -m32 -static); assuming no IA-32" >&2; }
+        if gcc -m32 -static -O2 -o "$probe.$$" "$here/ia32-probe.c" 2>/dev/null; then
+            mv -f "$probe.$$" "$probe"
+        else
+            rm -f "$probe.$$"
+            echo "guest: cannot build the i386 probe (gcc -m32 -static); assuming no IA-32" >&2
+        fi
     fi
     "$probe" 2>/dev/null || rc=$?
     [ -n "${1:-}" ] || rm -rf "$dir"
