@@ -110,13 +110,17 @@ journey repeat "$tests/e2e/repeat_test.sh"
 journey exit "$tests/e2e/exit_ways_test.sh"
 journey keyboard "$tests/e2e/keyboard_test.sh"
 journey start-end "$tests/runtime/process/start_end_trace_test.sh"
-echo "journeys: $(( $(date +%s) - started )) s"
-started=$(date +%s)
+# spent WHAT PART...: the time since $started, when one of the parts ran.
+spent() {
+    local what=$1 part; shift
+    for part; do [[ "$CHECKS" == *" $part "* ]] && { echo "$what: $(( $(date +%s) - started )) s"; break; }; done
+    started=$(date +%s)
+}
+spent journeys window run repeat exit keyboard start-end
 programs
-echo "test programs: $(( $(date +%s) - started )) s"
-started=$(date +%s)
+spent "test programs" programs
 journey versions "$here/versions_test.sh"
-echo "versions: $(( $(date +%s) - started )) s"
+spent versions versions
 [[ "$CHECKS" == *" versions "* ]] && cat "$out/versions.txt" 2>/dev/null
 # Failed system calls, with the win32 build's fault injector.
 started=$(date +%s)
