@@ -139,16 +139,7 @@ pe32_everyday() {
         cat "$(pe32_out trixie).log"
         pe32_versions_table
     else
-        # Emulated, one machine keeps about one of the host's two cores busy:
-        # the fault sweep runs in a second machine of the same guest beside
-        # the rest. Its lines follow.
-        local faults_out
-        faults_out=$(pe32_out bookworm faults)
-        CHECKS=faults PE32_OUT=$faults_out pe32_checks "$image" bookworm >"$faults_out.log" 2>&1 &
-        second=$!
-        CHECKS="$PE32_JOURNEYS programs versions" pe32_checks "$image" bookworm || rc=1
-        wait "$second" || rc=1
-        cat "$faults_out.log"
+        pe32_checks "$image" bookworm || rc=1
         # Emulated, the second Wine (its tree and prefix, its checks) does
         # not fit the test command's time beside the fault sweep;
         # ./norvane.sh soak runs it.
@@ -158,8 +149,8 @@ pe32_everyday() {
 }
 
 PE32_JOURNEYS="window run repeat exit keyboard start-end"
-# pe32_out SUITE [CPUS|PART]: where the checks of that Wine (on that many
-# processors, or of a part run on its own) leave their logs.
+# pe32_out SUITE [CPUS]: where the checks of that Wine (on that many
+# processors) leave their logs.
 pe32_out() { echo "$top/build/win32/pe32-checks$([ "$1" = bookworm ] || echo "-$1")${2:+-$2}"; }
 # The Wine release of each guest suite.
 wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
@@ -168,14 +159,14 @@ wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
 # the 32-bit Wine of the Debian SUITE (bookworm or trixie), with the win32
 # build's test programs, in the machine tests/pe32/guest.sh provides; with
 # CPUS, an emulated machine of that many processors. CHECKS chooses the parts
-# (default all), PE32_OUT another OUT. The share it sees (OUT.share) holds the test scripts, the
+# (default all). The share it sees (OUT.share) holds the test scripts, the
 # build's test programs (hard links) and a copy of IMAGE. Results go to OUT,
 # build/win32/pe32-checks[-SUITE][-CPUS].
 pe32_checks() {
     local image=$1 suite=$2 cpus=${3:-} build=$top/build/win32 where scale=1 share rc out
     local wine="Wine $(wine_of "$suite")" run=(run --suite "$suite") env=(env)
     [ -f "$image" ] || { say "no PE32 image at $image" >&2; return 1; }
-    out=${PE32_OUT:-$(pe32_out "$suite" "$cpus")}
+    out=$(pe32_out "$suite" "$cpus")
     where=$("$top/tests/pe32/guest.sh" where "$build")
     if [ -n "$cpus" ]; then
         # Slower with more emulated processors than host cores.

@@ -355,32 +355,18 @@ cmd_build() {
     for tool in "${tools[@]}"; do
         command -v "$tool" >/dev/null || fail "stage tools: $tool is missing (packages mmdebstrap, e2fsprogs, util-linux, qemu-system-x86, qemu-utils)"
     done
-    local k_root stages=() stage name k made=1
-    k_root=$(key rootfs "$(packages)" "$(guest_sources)" "$(mmdebstrap --version)")
-    stages=("rootfs 1800 $k_root")
-    if [ "$WHERE" = host ]; then
-        stages+=("chroot 600 $(key chroot "$k_root" "$(declare -f host_launch)")")
-    else
-        stages+=("initrd 120 $(key initrd "$k_root" "$(cat "$here/guest-initrd" "$here/guest-init")")"
-                 "prefix 900 $(key prefix "$k_root" "$(qemu-system-x86_64 --version | head -n 1)" \
-                                          "$(declare -f qemu_args)")")
-    fi
-    # Runs hold the lock shared: a build waits for them and for other
-    # builds, but a guest that is made already is only looked at, so that
-    # two runs of it go at once.
     exec 9>"$GUEST/lock"
-    flock -s -w 3600 9 || fail "stage lock: another build of $GUEST did not finish within an hour"
-    for stage in "${stages[@]}"; do
-        read -r name _ k <<<"$stage"
-        [ "$(cat "$GUEST/$name.key" 2>/dev/null)" = "$k" ] || made=0
-    done
-    if [ $made -eq 0 ]; then
-        flock -w 3600 9 || fail "stage lock: a run or build of $GUEST did not finish within an hour"
+    flock -w 3600 9 || fail "stage lock: another build of $GUEST did not finish within an hour"
+    local k_root
+    k_root=$(key rootfs "$(packages)" "$(guest_sources)" "$(mmdebstrap --version)")
+    run_stage rootfs 1800 "$k_root"
+    if [ "$WHERE" = host ]; then
+        run_stage chroot 600 "$(key chroot "$k_root" "$(declare -f host_launch)")"
+    else
+        run_stage initrd 120 "$(key initrd "$k_root" "$(cat "$here/guest-initrd" "$here/guest-init")")"
+        run_stage prefix 900 "$(key prefix "$k_root" "$(qemu-system-x86_64 --version | head -n 1)" \
+                                        "$(declare -f qemu_args)")"
     fi
-    for stage in "${stages[@]}"; do
-        # shellcheck disable=SC2086 # name, limit and key
-        run_stage $stage
-    done
     exec 9>&-
 }
 
