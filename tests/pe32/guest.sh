@@ -165,7 +165,24 @@ stage_rootfs() {
     # Debian's, made for the kernel package, would be work thrown away.
     opts+=(--dpkgopt=force-unsafe-io
         --essential-hook='chroot "$1" dpkg-divert --local --rename --add /usr/sbin/update-initramfs >/dev/null && ln -s /bin/true "$1/usr/sbin/update-initramfs"')
-    mmdebstrap "${opts[@]}" "$SUITE" "$root" "$g/guest.list"
+    if ! mmdebstrap "${opts[@]}" "$SUITE" "$root" "$g/guest.list" 2> >(tee "$g/mmdebstrap.err" >&2); then
+        # A mirror is now and then caught between two syncs: an index that
+        # does not match its Release file (seen: bookworm-security's i386
+        # packages, for hours) fails the whole tree. An update suite caught so
+        # is left out, for every architecture so that multi-arch pairs keep
+        # one version; the tree is then the release and the rest.
+        local broken suite
+        broken=$(sed -n 's|.*Failed to fetch [^ ]*/dists/\([^/ ]*\)/.*|\1|p' "$g/mmdebstrap.err" | sort -u)
+        [ -n "$broken" ] || return 1
+        for suite in $broken; do
+            [ "$suite" != "$SUITE" ] || return 1
+            grep -v " $suite " "$g/guest.list" >"$g/guest.list.part" || true
+            mv "$g/guest.list.part" "$g/guest.list"
+            echo "== left out $suite: apt could not fetch its indices ($(grep -m1 -o "Failed to fetch [^ ]*/dists/$suite/[^ ]*  .*" "$g/mmdebstrap.err" | sed "s/.*  //"))"
+        done
+        rm -rf "$root"
+        mmdebstrap "${opts[@]}" "$SUITE" "$root" "$g/guest.list"
+    fi
     echo "== mmdebstrap done $(du -sh "$root" | cut -f1)"
 
     mkdir -p "$g/kernel/modules"
