@@ -165,7 +165,12 @@ stage_rootfs() {
     # Debian's, made for the kernel package, would be work thrown away.
     opts+=(--dpkgopt=force-unsafe-io
         --essential-hook='chroot "$1" dpkg-divert --local --rename --add /usr/sbin/update-initramfs >/dev/null && ln -s /bin/true "$1/usr/sbin/update-initramfs"')
-    if ! mmdebstrap "${opts[@]}" "$SUITE" "$root" "$g/guest.list" 2> >(tee "$g/mmdebstrap.err" >&2); then
+    local rc=0
+    # Its messages copied for the mend below; a pipe, so that the copy is
+    # whole when mmdebstrap has ended (pipefail keeps its exit code).
+    { mmdebstrap "${opts[@]}" "$SUITE" "$root" "$g/guest.list" 2>&1 >&3 |
+        tee "$g/mmdebstrap.err" >&2; } 3>&1 || rc=$?
+    if [ $rc -ne 0 ]; then
         # A mirror is now and then caught between two syncs: an index that
         # does not match its Release file (seen: bookworm-security's i386
         # packages, for hours) fails the whole tree. An update suite caught so
