@@ -148,7 +148,7 @@ pe32_everyday() {
     return $rc
 }
 
-PE32_JOURNEYS="window run repeat exit keyboard start-end"
+PE32_JOURNEYS="window run repeat exit keyboard start-end planted"
 # pe32_out SUITE [CPUS]: where the checks of that Wine (on that many
 # processors) leave their logs.
 pe32_out() { echo "$top/build/win32/pe32-checks$([ "$1" = bookworm ] || echo "-$1")${2:+-$2}"; }

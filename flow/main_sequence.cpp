@@ -11,6 +11,7 @@
 #include "runtime/process/pause.h"
 #include "runtime/process/process_start.h"
 #include "runtime/process/string_service.h"
+#include "runtime/process/system_library.h"
 
 extern "C" {
 int32_t RepeatFlag;
@@ -37,6 +38,9 @@ extern "C" __attribute__((no_reorder)) void MainSequence(void)
     WorkerPauseMs = 0;
     RepeatFlag = 0;
 
+    // In place of the loader: the libraries an image would import beyond
+    // the known DLLs come from the system folder, before anything runs.
+    SystemImportsInit();
     InstanceHandle = GetModuleHandleA(nullptr);
     MainHeap = HeapCreate(0, 4096, 0);
     if (!MainHeap)

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "runtime/process/system_library.h"
+
 namespace {
 
 constexpr intptr_t ONCE_UNTOUCHED = 0;
@@ -42,10 +44,8 @@ void RunOnceFallback(volatile RunOnceState* state, void (*routine)())
 
 void RunOnce(volatile RunOnceState* state, void (*routine)())
 {
-    HMODULE kernel = LoadLibraryA("Kernel32.dll");
-    auto executeOnce = kernel ? reinterpret_cast<InitOnceExecuteOnceRoutine>(
-                                    reinterpret_cast<void*>(GetProcAddress(kernel, "InitOnceExecuteOnce")))
-                              : nullptr;
+    HMODULE kernel = SystemLibraryLoad("Kernel32.dll");
+    auto executeOnce = kernel ? SystemEntry<InitOnceExecuteOnceRoutine>(kernel, "InitOnceExecuteOnce") : nullptr;
     // The callback always succeeds, so a failure is the system's own and the
     // routine has not run: the word-based way then makes sure it does.
     if (!executeOnce ||

@@ -1,10 +1,12 @@
 // The probe's decision is separated from the places its facts come from: the
 // decision (VisualStylesDecide) only calls through a table of sources, and
 // LibraryProbe hands it the system's. The system sources each load their
-// library, ask one question and free it again, so that a library the
+// library from the system folder, ask one question and free it again, so that a library the
 // decision never asks about is never loaded. Only the imaging library stays
 // loaded, because its entry point is kept.
 #include "runtime/process/library_probe.h"
+
+#include "runtime/process/system_library.h"
 
 HMODULE ImagingLibrary;
 FARPROC AlphaBlendEntry;
@@ -28,14 +30,6 @@ typedef BOOL(WINAPI* IsAppThemedRoutine)();
 
 }  // namespace
 
-// GetProcAddress hands back a generic routine; the cast through void (*)()
-// states that the caller knows the real type.
-template <typename Routine>
-static Routine EntryPoint(HMODULE library, const char* name)
-{
-    return reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
-
 static bool SystemVersion(OSVERSIONINFOA* info)
 {
     return GetVersionExA(info) != 0;
@@ -44,10 +38,10 @@ static bool SystemVersion(OSVERSIONINFOA* info)
 static uint32_t CommonControlsVersion()
 {
     uint32_t version = COMMON_CONTROLS_UNKNOWN;
-    HMODULE library = LoadLibraryA("COMCTL32.DLL");
+    HMODULE library = SystemLibraryLoad("COMCTL32.DLL");
     if (!library)
         return version;
-    auto dllGetVersion = EntryPoint<DllGetVersionRoutine>(library, "DllGetVersion");
+    auto dllGetVersion = SystemEntry<DllGetVersionRoutine>(library, "DllGetVersion");
     if (dllGetVersion) {
         DllVersionInfo info = {};
         info.size = sizeof(info);
@@ -60,11 +54,11 @@ static uint32_t CommonControlsVersion()
 
 static int32_t ApplicationThemed()
 {
-    HMODULE library = LoadLibraryA("uxtheme.dll");
+    HMODULE library = SystemLibraryLoad("uxtheme.dll");
     if (!library)
         return 0;
     int32_t themed = 0;
-    auto isAppThemed = EntryPoint<IsAppThemedRoutine>(library, "IsAppThemed");
+    auto isAppThemed = SystemEntry<IsAppThemedRoutine>(library, "IsAppThemed");
     if (isAppThemed)
         themed = isAppThemed() ? 1 : 0;
     FreeLibrary(library);
@@ -105,7 +99,7 @@ int32_t VisualStylesDecide(const VisualStylesSources* sources)
 
 void LibraryProbe()
 {
-    ImagingLibrary = LoadLibraryA("msimg32.dll");
+    ImagingLibrary = SystemLibraryLoad("msimg32.dll");
     if (ImagingLibrary)
         AlphaBlendEntry = GetProcAddress(ImagingLibrary, "AlphaBlend");
     VisualStylesActive = VisualStylesDecide(&SystemVisualStyles);

@@ -1,13 +1,15 @@
 // Pauses at 1 ms timer resolution.
 //
-// timeBeginPeriod is an ordinary import, so the multimedia library is loaded
-// with the image, on the main thread, before anything runs: the first pause,
-// which may be a time-critical worker's, does no loader work. The 1 ms
-// request lasts as long as the process; timeEndPeriod is never called.
+// timeBeginPeriod is looked up by the entry routine before anything else
+// runs (system_library.h), so the first pause, which may be a time-critical
+// worker's, does no loader work. Without the multimedia library the pause
+// only sleeps. The 1 ms request lasts as long as the process; timeEndPeriod
+// is never called.
 #include "runtime/process/pause.h"
 
 #include <windows.h>
-#include <mmsystem.h>
+
+#include "runtime/process/system_library.h"
 
 extern "C" {
 
@@ -18,7 +20,8 @@ void Pause(uint32_t milliseconds)
     // The request comes before the first sleep, so that sleep already runs at
     // 1 ms resolution.
     if (TimerResolutionRaised == 0) {
-        timeBeginPeriod(1);
+        if (TimeBeginPeriodEntry)
+            TimeBeginPeriodEntry(1);
         TimerResolutionRaised = 1;
     }
     Sleep(milliseconds);

@@ -1,15 +1,16 @@
 #include "runtime/window/drop_target.h"
 
+#include "runtime/process/system_library.h"
+
 void DropTargetRemove(HWND window)
 {
     if (!RemovePropA(window, "KX_DropAccept"))
         return;
-    HMODULE ole = LoadLibraryA("ole32.dll");
+    HMODULE ole = SystemLibraryLoad("ole32.dll");
     if (!ole)
         return;
     typedef HRESULT(WINAPI * RevokeDragDropEntry)(HWND);
-    auto revoke = reinterpret_cast<RevokeDragDropEntry>(
-        reinterpret_cast<void*>(GetProcAddress(ole, "RevokeDragDrop")));
+    auto revoke = SystemEntry<RevokeDragDropEntry>(ole, "RevokeDragDrop");
     if (revoke)
         revoke(window);
     FreeLibrary(ole);

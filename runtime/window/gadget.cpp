@@ -22,6 +22,7 @@
 
 #include "runtime/data/thread_data.h"
 #include "runtime/process/globals.h"
+#include "runtime/process/system_library.h"
 #include "runtime/window/drop_target.h"
 #include "runtime/window/event.h"
 #include "runtime/window/gadget.h"
@@ -47,7 +48,8 @@ void GadgetServiceInit()
     INITCOMMONCONTROLSEX classes = {};
     classes.dwSize = 8;
     classes.dwICC = GADGET_COMMON_CLASSES;
-    InitCommonControlsEx(&classes);
+    if (InitCommonControlsExEntry)
+        InitCommonControlsExEntry(&classes);
 }
 
 void GadgetServiceEnd()

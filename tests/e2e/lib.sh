@@ -71,12 +71,16 @@ relay_setup() {
 }
 
 # start_norvane [trace]: starts the program in the background (with trace,
-# each line of the relay trace begins with Wine's clock in ms).
+# each line of the relay trace begins with Wine's clock in ms), through the
+# command in the array NORVANE_LAUNCH when one is set (the program's path
+# follows its words).
+NORVANE_LAUNCH=()
 start_norvane() {
     if [ "${1:-}" = trace ]; then
-        WINEDEBUG=+timestamp,+pid,+relay $WINE "$NORVANE" </dev/null >/dev/null 2>"$WORK/trace.raw" &
+        WINEDEBUG=+timestamp,+pid,+relay $WINE "${NORVANE_LAUNCH[@]}" "$NORVANE" </dev/null >/dev/null \
+            2>"$WORK/trace.raw" &
     else
-        $WINE "$NORVANE" </dev/null >/dev/null 2>&1 &
+        $WINE "${NORVANE_LAUNCH[@]}" "$NORVANE" </dev/null >/dev/null 2>&1 &
     fi
     NORVANE_PID=$!
 }

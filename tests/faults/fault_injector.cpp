@@ -1,8 +1,8 @@
-// The fault injector: a stand-in winmm.dll placed beside an unchanged
-// Norvane.exe (Wine loads it first with WINEDLLOVERRIDES=winmm=n,b). The
-// image imports timeBeginPeriod from winmm, so the loader maps this library
-// before the image's entry point runs and after every import slot of the
-// image has been bound; our DllMain then rewrites those slots.
+// The fault injector: a library that fault_launch.cpp loads into an
+// unchanged Norvane.exe after every import slot of the image has been bound
+// and before the image's entry point runs; our DllMain then rewrites those
+// slots. (The image takes no library from its own folder, so a stand-in
+// beside it would never be loaded.)
 //
 // Each slot of a function in fault_table.h gets a typed wrapper that counts
 // the call and, when the plan says so, returns the documented failure result
@@ -343,15 +343,6 @@ void ReadPlan()
 
 }  // namespace
 
-// The export the image binds to: the system's own timeBeginPeriod. The image's
-// slot for it is rewritten to the wrapper like every other.
-static UINT(WINAPI* SystemTimeBeginPeriod)(UINT);
-
-extern "C" __declspec(dllexport) UINT WINAPI timeBeginPeriod(UINT period)
-{
-    return SystemTimeBeginPeriod ? SystemTimeBeginPeriod(period) : 0;  // TIMERR_NOERROR
-}
-
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
@@ -360,15 +351,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
         if (GetEnvironmentVariableA("NORVANE_FAULT_LOG", path, sizeof path))
             Log = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        char system[MAX_PATH];
-        UINT length = GetSystemDirectoryA(system, sizeof system);
-        if (length && length < sizeof system - 12) {
-            strcat(system, "\\winmm.dll");
-            HMODULE winmm = LoadLibraryA(system);
-            if (winmm)
-                SystemTimeBeginPeriod =
-                    (UINT(WINAPI*)(UINT))(void*)GetProcAddress(winmm, "timeBeginPeriod");
-        }
         ImageBase = (uintptr_t)GetModuleHandleA(nullptr);
         ReadPlan();
         FillEntries();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Failed system calls against the unchanged image: the stand-in winmm.dll of
-# fault_injector.cpp beside a copy of Norvane.exe makes chosen calls fail,
-# and each case is driven as a user would drive the program:
+# Failed system calls against the unchanged image: fault_launch.exe starts a
+# copy of Norvane.exe with the library of fault_injector.cpp loaded into it,
+# which makes chosen calls fail, and each case is driven as a user would
+# drive the program:
 #
 #   run   start, then the run button (once more if nothing happened, then Alt+F4)
 #   exit  start, then EXIT (likewise)
@@ -19,27 +20,32 @@
 #                    random runs; otherwise each call site failed once
 #   FAULT_SEEDS      random runs per journey with FAULT_PERCENT % of the calls
 #                    failing (default 200 with NORVANE_SOAK=1, else 0)
-#   FAULT_INJECTOR   the injector (default BUILD_DIR/tests/faults/winmm.dll)
+#   FAULT_INJECTOR   the injector (default BUILD_DIR/tests/faults/fault_injector.dll)
+#   FAULT_LAUNCH     its launcher, of the image's width (default beside it)
 #   FAULT_CASES      "JOURNEY PLAN" lines to run instead (e.g. "run once:HeapAlloc:5";
 #                    plans as in fault_injector.cpp), each outcome printed
 #   FAULT_ONLY       only the calls of this function
 # and lib.sh's NORVANE, WINE, E2E_TIME_SCALE. Prints one FAIL line per
 # defect, the census of each journey and the table of outcomes.
 . "$(dirname "$0")/../e2e/lib.sh" "$1"
-INJECTOR=${FAULT_INJECTOR:-$E2E_BUILD/tests/faults/winmm.dll}
+INJECTOR=${FAULT_INJECTOR:-$E2E_BUILD/tests/faults/fault_injector.dll}
+LAUNCH=${FAULT_LAUNCH:-$(dirname "$INJECTOR")/fault_launch.exe}
 SOAK=${NORVANE_SOAK:-}
 SEEDS=${FAULT_SEEDS:-$([ -n "$SOAK" ] && echo 200 || echo 0)}
 PERCENT=${FAULT_PERCENT:-6}
-[ -f "$INJECTOR" ] || { echo "FAIL faults: no injector at $INJECTOR"; exit 1; }
+[ -f "$INJECTOR" ] && [ -f "$LAUNCH" ] || { echo "FAIL faults: no injector or launcher at $INJECTOR"; exit 1; }
 # The program runs from a local directory (a guest's shared folder can hand
-# Wine wrong pages of an image), the injector beside it.
+# Wine wrong pages of an image), started by the launcher, which loads the
+# injector into it (an end to the launcher ends the program too).
 local_dir=$(mktemp -d "${TMPDIR:-/tmp}/norvane-faults.XXXXXX")
 trap 'rm -rf "$local_dir"; e2e_cleanup' EXIT
 cp "$NORVANE" "$local_dir/Norvane.exe"
-cp "$INJECTOR" "$local_dir/winmm.dll"
+mkdir "$local_dir/injector"
+cp "$INJECTOR" "$local_dir/injector/fault_injector.dll"
+cp "$LAUNCH" "$local_dir/injector/fault_launch.exe"
 NORVANE=$local_dir/Norvane.exe
+NORVANE_LAUNCH=("$local_dir/injector/fault_launch.exe" "Z:${local_dir//\//\\}\\injector\\fault_injector.dll")
 LOG=$local_dir/fault.log
-export WINEDLLOVERRIDES="winmm=n,b"
 # No settling pause after the focus: a press that a late focus change takes
 # away is followed by a second one, as a user would press again.
 E2E_SETTLE=0

@@ -18,9 +18,6 @@
 // the program asks GetProcAddress for.
 #pragma once
 
-// winmm's own header would declare timeBeginPeriod as an import; the
-// injector defines it, as the winmm it stands in for.
-extern "C" UINT WINAPI timeBeginPeriod(UINT period);
 #ifndef TIMERR_NOCANDO
 #define TIMERR_NOCANDO 97
 #endif
@@ -40,7 +37,8 @@ extern "C" UINT WINAPI timeBeginPeriod(UINT period);
     X(HeapDestroy, FALSE, ERROR_INVALID_HANDLE)                   \
     X(HeapFree, FALSE, ERROR_INVALID_PARAMETER)                   \
     X(HeapReAlloc, 0, ERROR_NOT_ENOUGH_MEMORY)                    \
-    X(LoadLibraryA, 0, ERROR_NOT_ENOUGH_MEMORY)                   \
+    X(GetSystemDirectoryA, 0, ERROR_NOT_ENOUGH_MEMORY)            \
+    X(LoadLibraryExA, 0, ERROR_NOT_ENOUGH_MEMORY)                 \
     X(MulDiv, -1, ERROR_ARITHMETIC_OVERFLOW)                      \
     X(ReleaseSemaphore, FALSE, ERROR_TOO_MANY_POSTS)              \
     X(SetThreadPriority, FALSE, ERROR_INVALID_HANDLE)             \
@@ -89,9 +87,7 @@ extern "C" UINT WINAPI timeBeginPeriod(UINT period);
     X(GetObjectType, 0, ERROR_INVALID_HANDLE)                     \
     X(GetStockObject, 0, ERROR_INVALID_PARAMETER)                 \
     X(GetTextExtentPoint32A, FALSE, ERROR_INVALID_HANDLE)         \
-    X(SelectObject, 0, ERROR_INVALID_HANDLE)                      \
-    X(InitCommonControlsEx, FALSE, ERROR_NOT_ENOUGH_MEMORY)       \
-    X(timeBeginPeriod, TIMERR_NOCANDO, ERROR_INVALID_PARAMETER)
+    X(SelectObject, 0, ERROR_INVALID_HANDLE)
 
 // The window-long accessors are functions of their own only on 64-bit
 // Windows; on 32-bit Windows the Ptr names are macros for the others.
@@ -116,10 +112,16 @@ typedef BOOL(WINAPI* FaultIsAppThemedRoutine)();
 typedef BOOL(WINAPI* FaultAlphaBlendRoutine)(HDC, int, int, int, int, HDC, int, int, int, int,
                                             BLENDFUNCTION);
 typedef HRESULT(WINAPI* FaultRevokeDragDropRoutine)(HWND);
+typedef UINT(WINAPI* FaultTimeBeginPeriodRoutine)(UINT);
+typedef BOOL(WINAPI* FaultSetDefaultDllDirectoriesRoutine)(DWORD);
+typedef BOOL(WINAPI* FaultInitCommonControlsExRoutine)(const INITCOMMONCONTROLSEX*);
 
 #define FAULT_LOOKUPS(X)                                                          \
     X(InitOnceExecuteOnce, FaultInitOnceRoutine, FALSE, ERROR_NOT_ENOUGH_MEMORY)  \
+    X(SetDefaultDllDirectories, FaultSetDefaultDllDirectoriesRoutine, FALSE, ERROR_INVALID_PARAMETER) \
     X(DllGetVersion, FaultDllGetVersionRoutine, E_FAIL, ERROR_NOT_SUPPORTED)      \
     X(IsAppThemed, FaultIsAppThemedRoutine, FALSE, ERROR_NOT_SUPPORTED)           \
     X(AlphaBlend, FaultAlphaBlendRoutine, FALSE, ERROR_INVALID_PARAMETER)         \
-    X(RevokeDragDrop, FaultRevokeDragDropRoutine, E_OUTOFMEMORY, ERROR_NOT_ENOUGH_MEMORY)
+    X(RevokeDragDrop, FaultRevokeDragDropRoutine, E_OUTOFMEMORY, ERROR_NOT_ENOUGH_MEMORY)     \
+    X(timeBeginPeriod, FaultTimeBeginPeriodRoutine, TIMERR_NOCANDO, ERROR_INVALID_PARAMETER) \
+    X(InitCommonControlsEx, FaultInitCommonControlsExRoutine, FALSE, ERROR_NOT_ENOUGH_MEMORY)

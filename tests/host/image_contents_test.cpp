@@ -1,19 +1,12 @@
 // What the image shows the system: the libraries it imports, its icon group
 // and version resource, and no build time anywhere in its headers.
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <set>
 
 #include "image_fixture.h"
 
 namespace {
-
-std::string Lower(std::string s)
-{
-    for (char& c : s) c = char(std::tolower(uint8_t(c)));
-    return s;
-}
 
 // The resource tree: type -> name -> language -> data (file bytes).
 struct ResourceEntry {
@@ -69,30 +62,27 @@ protected:
 uint16_t Le16(const image::Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 uint32_t Le32(const image::Bytes& b, size_t at) { return uint32_t(Le16(b, at) | Le16(b, at + 2) << 16); }
 
-// Only the system libraries, none delay-loaded, none bound; and the timer
-// routine is an ordinary import of winmm, not a name looked up at run time
-// (its name and its library's stand in the file once, in the import table).
-TEST_P(BothImagesTest, ImportsOnlyTheSystemLibrariesAndTheTimerRoutine)
+// Only libraries Windows always takes from its own folder (known DLLs),
+// none delay-loaded, none bound: nothing is taken from the program's folder
+// while the image loads. Libraries loaded at run time go through
+// LoadLibraryExA with a full path; the bare-name loaders are not imported.
+TEST_P(BothImagesTest, ImportsOnlyKnownDllsAndNoBareNameLoader)
 {
-    const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
-                                           "comctl32.dll", "winmm.dll", "msvcrt.dll"};
+    const std::set<std::string> known = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"};
     auto imports = Pe().Imports();
     ASSERT_TRUE(imports.count("kernel32.dll")) << "no import directory, or no kernel32";
-    for (auto& [dll, names] : imports) EXPECT_TRUE(allowed.count(dll)) << "imports " << dll;
+    for (auto& [dll, names] : imports) EXPECT_TRUE(known.count(dll)) << "imports " << dll;
     for (uint32_t d = Pe().directories.at(1).first;; d += 20) {
         auto o = Pe().RvaToOffset(d);
         if (!o || Pe().U32(*o + 12) == 0) break;
         EXPECT_EQ(Pe().U32(*o + 4), 0u) << Pe().CString(Pe().U32(*o + 12)) << ": bound import with a time stamp";
     }
     EXPECT_TRUE(Pe().directories.size() <= 13 || Pe().directories[13].first == 0) << "delay-load imports";
-    EXPECT_EQ(imports["winmm.dll"], std::vector<std::string>{"timeBeginPeriod"});
-
-    const std::string file = Lower(std::string(Pe().file.begin(), Pe().file.end()));
-    for (std::string name : {"timeBeginPeriod", "winmm.dll"}) {
-        size_t count = 0;
-        for (size_t at = file.find(Lower(name)); at != std::string::npos; at = file.find(Lower(name), at + 1)) ++count;
-        EXPECT_EQ(count, 1u) << "\"" << name << "\" in the file";
-    }
+    const std::vector<std::string>& kernel = imports["kernel32.dll"];
+    for (const char* loader : {"LoadLibraryA", "LoadLibraryW", "LoadLibraryExW"})
+        EXPECT_EQ(std::count(kernel.begin(), kernel.end(), loader), 0) << "imports " << loader;
+    for (const char* needed : {"LoadLibraryExA", "GetSystemDirectoryA"})
+        EXPECT_EQ(std::count(kernel.begin(), kernel.end(), needed), 1) << "does not import " << needed;
 }
 
 TEST_F(ImageTest, CarriesNoBuildTime)

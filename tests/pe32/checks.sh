@@ -16,7 +16,7 @@
 # `wine`), E2E_TIME_SCALE (whole factor for the time limits, default 1),
 # E2E_PROCESSORS (the machine's processor count, default nproc), CHECKS (the
 # parts to run, default all: window run repeat exit keyboard start-end
-# programs versions faults), NORVANE_SOAK (the fault sweep in full, see
+# planted programs versions faults), NORVANE_SOAK (the fault sweep in full, see
 # tests/faults/fault_sweep.sh).
 #
 # Runs the end-to-end journeys against IMAGE, then the test programs, then
@@ -44,7 +44,7 @@ export NORVANE=$copies/Norvane.exe WINDOW_FACTS=$copies/window_facts.exe
 export WINE=${WINE:-wine} E2E_TIME_SCALE=${E2E_TIME_SCALE:-1}
 export WINEDEBUG=-all
 scale=$E2E_TIME_SCALE
-CHECKS=" ${CHECKS:-window run repeat exit keyboard start-end programs versions faults} "
+CHECKS=" ${CHECKS:-window run repeat exit keyboard start-end planted programs versions faults} "
 passed=0
 failed=0
 
@@ -110,13 +110,14 @@ journey repeat "$tests/e2e/repeat_test.sh"
 journey exit "$tests/e2e/exit_ways_test.sh"
 journey keyboard "$tests/e2e/keyboard_test.sh"
 journey start-end "$tests/runtime/process/start_end_trace_test.sh"
+PLANTED_LIBRARY=$testdir/tests/e2e/planted.dll journey planted "$tests/e2e/planted_library_test.sh"
 # spent WHAT PART...: the time since $started, when one of the parts ran.
 spent() {
     local what=$1 part; shift
     for part; do [[ "$CHECKS" == *" $part "* ]] && { echo "$what: $(( $(date +%s) - started )) s"; break; }; done
     started=$(date +%s)
 }
-spent journeys window run repeat exit keyboard start-end
+spent journeys window run repeat exit keyboard start-end planted
 programs
 spent "test programs" programs
 journey versions "$here/versions_test.sh"
@@ -124,7 +125,7 @@ spent versions versions
 [[ "$CHECKS" == *" versions "* ]] && cat "$out/versions.txt" 2>/dev/null
 # Failed system calls, with the win32 build's fault injector.
 started=$(date +%s)
-export FAULT_INJECTOR=$testdir/tests/faults/winmm.dll
+export FAULT_INJECTOR=$testdir/tests/faults/fault_injector.dll
 # The full sweep is some 1 400 starts of the program: hours in the emulated guest.
 journey faults "$tests/faults/fault_sweep.sh" $([ -n "${NORVANE_SOAK:-}" ] && echo 14400)
 if [[ "$CHECKS" == *" faults "* ]]; then

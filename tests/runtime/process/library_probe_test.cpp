@@ -1,8 +1,16 @@
 // The visual-styles decision against a table of systems, through fake
-// sources that record what they were asked; then the probe on this system.
+// sources that record what they were asked; then the probe on this system;
+// then loads from the system folder, which must never take a library from
+// anywhere else.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "import_slot.h"
 #include "runtime/process/library_probe.h"
+#include "runtime/process/system_library.h"
+
+IMPORT_SLOT(GetSystemDirectoryA, 8);
 
 namespace {
 
@@ -110,6 +118,78 @@ TEST(LibraryProbe, KeepsTheImagingLibraryUntilReleased)
     LibraryRelease();
     EXPECT_TRUE(ModuleLoaded("msimg32.dll"));
     FreeLibrary(held);
+}
+
+std::string SystemFolder()
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, sizeof path);
+    return std::string(path, length);
+}
+
+std::string ModulePath(HMODULE module)
+{
+    char path[MAX_PATH];
+    return std::string(path, GetModuleFileNameA(module, path, sizeof path));
+}
+
+// A copy of a system library under a name the system folder lacks, beside
+// this program and in its current folder: a bare-name load finds it there,
+// a load from the system folder must not.
+TEST(SystemLibraryLoad, TakesLibrariesFromTheSystemFolderOnly)
+{
+    const std::string system = SystemFolder();
+    HMODULE imaging = SystemLibraryLoad("msimg32.dll");
+    ASSERT_NE(imaging, nullptr);
+    EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, ModulePath(imaging).c_str(), -1,
+                             (system + "\\msimg32.dll").c_str(), -1), CSTR_EQUAL)
+        << ModulePath(imaging);
+    FreeLibrary(imaging);
+
+    char program[MAX_PATH];
+    std::string folder(program, GetModuleFileNameA(nullptr, program, sizeof program));
+    folder.resize(folder.rfind('\\') + 1);
+    const std::string copies[] = {folder + "norvane_planted_probe.dll", "norvane_planted_probe.dll"};
+    for (const std::string& copy : copies)
+        ASSERT_TRUE(CopyFileA((system + "\\msimg32.dll").c_str(), copy.c_str(), FALSE)) << copy;
+    HMODULE bare = LoadLibraryA("norvane_planted_probe.dll");
+    EXPECT_NE(bare, nullptr) << "the copy is not where a bare name is looked for";
+    if (bare)
+        FreeLibrary(bare);
+    EXPECT_EQ(SystemLibraryLoad("norvane_planted_probe.dll"), nullptr);
+    for (const std::string& copy : copies)
+        DeleteFileA(copy.c_str());
+}
+
+// What no full path can be made for fails instead of falling back to the
+// bare name: a system folder that cannot be read, a path that would not fit.
+UINT WINAPI NoSystemFolder(LPSTR, UINT)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+UINT WINAPI SystemFolderTooLong(LPSTR, UINT)
+{
+    return MAX_PATH + 1;  // the size it would need
+}
+
+TEST(SystemLibraryLoad, FailsWithoutAFullPath)
+{
+    {
+        ImportSlotScope scope(&__imp_GetSystemDirectoryA, (void*)NoSystemFolder);
+        EXPECT_EQ(SystemLibraryLoad("msimg32.dll"), nullptr) << "no system folder";
+    }
+    {
+        ImportSlotScope scope(&__imp_GetSystemDirectoryA, (void*)SystemFolderTooLong);
+        EXPECT_EQ(SystemLibraryLoad("msimg32.dll"), nullptr) << "a system folder longer than MAX_PATH";
+    }
+    std::string longName(MAX_PATH - SystemFolder().size() - 1, 'x');
+    EXPECT_EQ(SystemLibraryLoad(longName.c_str()), nullptr) << "a path one character too long";
+    HMODULE imaging = SystemLibraryLoad("msimg32.dll");
+    EXPECT_NE(imaging, nullptr) << "the slot was not put back";
+    if (imaging)
+        FreeLibrary(imaging);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Counts timeBeginPeriod calls by replacing this program's import of it; the
-// real routine still runs behind the count.
+// Counts timeBeginPeriod calls by replacing the entry the runtime looked up
+// for it; the real routine still runs behind the count.
 #pragma once
 
 #include <windows.h>
@@ -7,9 +7,7 @@
 
 #include <atomic>
 
-#include "import_slot.h"
-
-IMPORT_SLOT(timeBeginPeriod, 4);
+#include "runtime/process/system_library.h"
 
 struct TimerPeriodCalls {
     std::atomic<int> count;
@@ -25,9 +23,11 @@ inline MMRESULT WINAPI CountingTimeBeginPeriod(UINT period)
     return RealTimeBeginPeriod(period);
 }
 
-// Installs the counter for the rest of the process.
+// Looks the entry up as the entry routine does, then installs the counter
+// for the rest of the process.
 inline void TimerPeriodCountStart()
 {
-    RealTimeBeginPeriod = (MMRESULT(WINAPI*)(UINT))ImportSlotSwap(
-        &__imp_timeBeginPeriod, (void*)CountingTimeBeginPeriod);
+    SystemImportsInit();
+    RealTimeBeginPeriod = TimeBeginPeriodEntry;
+    TimeBeginPeriodEntry = CountingTimeBeginPeriod;
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Start-up and shutdown of the real 64-bit Norvane.exe, read from Wine's relay
 # trace of its main thread: the three private heaps and the three TLS slots in
-# their places, the imaging library kept from start-up to the end path, the
-# common-controls and theme libraries loaded and freed once during start-up,
-# the common-control classes 0xB48, no other library loaded at run time (the
-# timer routine is imported), the hidden event window destroyed after the
-# fonts, and ExitProcess(0) as the very last call. Once ended through the
+# their places, every library loaded by its full path in the system folder
+# (the multimedia and common-controls libraries first of all, in place of
+# imports, and kept), the imaging library kept from start-up to the end path,
+# the common-controls and theme libraries loaded and freed once more by the
+# probe, the common-control classes 0xB48, the hidden event window destroyed
+# after the fonts, and ExitProcess(0) as the very last call. Once ended through the
 # EXIT button (window, buttons and fonts left to the end routines) and once
 # after a single run (nothing left for them).
 #
@@ -75,6 +76,12 @@ def where(name, pred=lambda i: True):
 def with_text(text):
     return lambda i: '"%s"' % text in calls[i][1]
 
+def loads(dll):
+    """LoadLibraryExA of the full path of dll in the system folder, with
+    LOAD_WITH_ALTERED_SEARCH_PATH."""
+    path = re.compile(r'"[a-z]:(\\\\[^"\\]+)*\\\\system32\\\\' + re.escape(dll.lower()) + '"')
+    return lambda i: args(i) and path.search(args(i)[0].lower()) and num(args(i)[2]) == 8
+
 def with_first(value):
     return lambda i: args(i) and num(args(i)[0]) == value
 
@@ -119,8 +126,39 @@ check("event service between the string slot and the per-thread data slot",
       before(slots[0], event_window, slots[1]))
 check("spare heap after the spare slot", before(slots[2], heaps[2]))
 
+# No library by bare name: every load names its full path in the system
+# folder, on every thread of the program.
+loaders = [t.split("Call ", 1)[1][:160] for t in raw if pid and t.startswith(pid + ":")
+           and re.search(r":Call KERNEL32\.LoadLibrary(A|W|ExW)\(", t)]
+check("no LoadLibraryA, LoadLibraryW or LoadLibraryExW", not loaders, str(loaders[:3]))
+loads_all = where("KERNEL32.LoadLibraryExA")
+bare = [calls[i][1][:120] for i in loads_all if not re.search(r"\\\\system32\\\\", calls[i][1].lower())
+        or num(args(i)[2]) != 8]
+check("every LoadLibraryExA names the system folder, with flag 8", loads_all and not bare, str(bare[:3]))
+
+# Bare names searched for in the system folder only, before any other load.
+narrowed = where("KERNEL32.SetDefaultDllDirectories", lambda i: args(i) and num(args(i)[0]) == 0x800)
+check("SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) before the second load",
+      narrowed and len(loads_all) > 1 and narrowed[0] < loads_all[1], "%s %s" % (narrowed, loads_all[:2]))
+
+# In place of imports, before the instance handle: winmm and comctl32, kept.
+timer = where("KERNEL32.LoadLibraryExA", loads("winmm.dll"))
+controls_at_start = where("KERNEL32.LoadLibraryExA", loads("COMCTL32.DLL"))
+check("winmm.dll, then COMCTL32.DLL loaded before the instance handle",
+      timer and controls_at_start and module_at and before(timer[0], controls_at_start[0], module_at[0]),
+      "%s %s %s" % (timer, controls_at_start, module_at))
+for at, dll, entry in ((timer, "winmm.dll", "timeBeginPeriod"),
+                       (controls_at_start, "COMCTL32.DLL", "InitCommonControlsEx")):
+    handle = retval(at[0]) if at else None
+    looked_up = where("KERNEL32.GetProcAddress", lambda i: with_text(entry)(i) and with_first(handle)(i))
+    # Every later load of the library is freed again; the first reference stays.
+    frees = len(where("KERNEL32.FreeLibrary", with_first(handle)))
+    check('"%s" looked up in %s, which stays loaded' % (entry, dll),
+          at and looked_up and frees == len(where("KERNEL32.LoadLibraryExA", loads(dll))) - 1,
+          "looked up %s, freed %d times" % (looked_up, frees))
+
 # Libraries of the probe.
-imaging = one('LoadLibraryA("msimg32.dll")', where("KERNEL32.LoadLibraryA", with_text("msimg32.dll")))
+imaging = one('msimg32.dll loaded', where("KERNEL32.LoadLibraryExA", loads("msimg32.dll")))
 check("spare heap before the imaging library", before(heaps[2], imaging))
 imaging_handle = retval(imaging) if imaging is not None else None
 alpha = where("KERNEL32.GetProcAddress", lambda i: with_text("AlphaBlend")(i) and with_first(imaging_handle)(i))
@@ -129,7 +167,8 @@ version = one("GetVersionExA", where("KERNEL32.GetVersionExA"))
 freed = {}
 loaded = {}
 for dll, entry in (("COMCTL32.DLL", "DllGetVersion"), ("uxtheme.dll", "IsAppThemed")):
-    loaded[dll] = one('LoadLibraryA("%s")' % dll, where("KERNEL32.LoadLibraryA", with_text(dll)))
+    loaded[dll] = one('%s loaded by the probe' % dll, where("KERNEL32.LoadLibraryExA",
+                      lambda i: loads(dll)(i) and (version is not None and i > version)))
     handle = retval(loaded[dll]) if loaded[dll] is not None else None
     one('"%s" looked up' % entry, where("KERNEL32.GetProcAddress",
                                         lambda i: with_text(entry)(i) and with_first(handle)(i)))
@@ -141,11 +180,6 @@ for dll, entry in (("COMCTL32.DLL", "DllGetVersion"), ("uxtheme.dll", "IsAppThem
 check("probe order: imaging library, version, common controls, theme",
       before(alpha[0] if alpha else None, version, loaded["COMCTL32.DLL"], freed["COMCTL32.DLL"],
              loaded["uxtheme.dll"], freed["uxtheme.dll"]))
-
-# On every thread of the program (in a run the workers pause too).
-late = [t.split("(", 1)[1] for t in raw if pid and t.startswith(pid + ":") and ":Call KERNEL32.LoadLibrary" in t
-        and "winmm" in t.lower()]
-check("winmm not loaded at run time", not late, str(late))
 
 controls = one("InitCommonControlsEx", where("COMCTL32.InitCommonControlsEx"))
 check("InitCommonControlsEx with the classes 0xB48", commctrl == ["0xb48"], str(commctrl))
