@@ -11,6 +11,14 @@
 #                                allocated: a failed allocation is written
 #                                through (for tests/faults/fault_sweep.sh with
 #                                FAULT_ONLY=HeapAlloc; not among the defaults)
+#   OUTDIR/bare/Norvane.exe      SystemLibraryLoad loads by bare name
+#                                (LoadLibraryExA(name, NULL, 0)) and the
+#                                look-up of SetDefaultDllDirectories finds
+#                                nothing, as on a Windows without it (for
+#                                tests/e2e/planted_library_test.sh; not among
+#                                the defaults)
+#   OUTDIR/unnarrowed/Norvane.exe only the look-up of SetDefaultDllDirectories
+#                                finds nothing (likewise)
 #
 #   mutants.sh IMAGE OUTDIR [COMMAND...]
 #
@@ -24,7 +32,7 @@ set -u
 image=$1
 out=$2
 shift 2
-mkdir -p "$out/int3" "$out/text" "$out/count" "$out/nullwrite"
+mkdir -p "$out/int3" "$out/text" "$out/count" "$out/nullwrite" "$out/bare" "$out/unnarrowed"
 python3 - "$image" "${image%.exe}.map" "$out" <<'PY' || exit 1
 import re, struct, sys
 image, map_path, out = sys.argv[1:]
@@ -44,11 +52,14 @@ def file_offset(address):
             return raw + rva - start
     sys.exit("address %#x is in no section" % address)
 
-def symbol(pattern):
+def address(pattern):
     found = re.search(r"^\s+0x([0-9a-f]+)\s+" + pattern + "$", open(map_path).read(), re.M)
     if not found:
         sys.exit("no %s in %s" % (pattern, map_path))
-    return file_offset(int(found.group(1), 16))
+    return int(found.group(1), 16)
+
+def symbol(pattern):
+    return file_offset(address(pattern))
 
 # The start loop's test is the procedure's first backward jl (its wait
 # loop's comes later): near 0F 8C rel32 or short 7C rel8.
@@ -93,8 +104,30 @@ if test < 0:
 unchecked = bytearray(data)
 unchecked[test:test + 6] = b"\x90" * 6
 open(out + "/nullwrite/Norvane.exe", "wb").write(unchecked)
+
+# The look-up's name made one the system lacks; then SystemLibraryLoad's
+# first bytes replaced by a load of the bare name it was given.
+narrow = data.find(b"SetDefaultDllDirectories\0")
+if narrow < 0 or data.find(b"SetDefaultDllDirectories\0", narrow + 1) >= 0:
+    sys.exit('"SetDefaultDllDirectories" is not in the image exactly once')
+unnarrowed = bytearray(data)
+unnarrowed[narrow + 23] = ord("Z")
+open(out + "/unnarrowed/Norvane.exe", "wb").write(unnarrowed)
+load_address = address(re.escape("SystemLibraryLoad(char const*)"))
+load = file_offset(load_address)
+slot = address(r"_?_imp__?LoadLibraryExA(@12)?")
+if magic == 0x20B:
+    # xor edx, edx; xor r8d, r8d; jmp [rip + slot]: the name is already in rcx.
+    at_jump = load_address + 5
+    stub = b"\x31\xd2\x45\x31\xc0\xff\x25" + struct.pack("<i", slot - (at_jump + 6))
+else:
+    # push 0; push 0; push [esp + 12]; call [slot]; ret
+    stub = b"\x6a\x00\x6a\x00\xff\x74\x24\x0c\xff\x15" + struct.pack("<I", slot) + b"\xc3"
+bare = bytearray(unnarrowed)
+bare[load:load + len(stub)] = stub
+open(out + "/bare/Norvane.exe", "wb").write(bare)
 print("int3 at file offset %#x (WorkerRoutine, was %02X); text changed at %#x; jl made jle at %#x;"
-      " table test removed at %#x" % (worker, data[worker], text + 4, at, test))
+      " table test removed at %#x; bare loads at %#x" % (worker, data[worker], text + 4, at, test, load))
 PY
 [ $# -eq 0 ] && exit 0
 
