@@ -13,7 +13,9 @@
 // Win32 call the program's design makes from the entry point until the
 // control window and its buttons exist, in the design's order, made directly
 // with none of the runtime (no tables, maps, pools or per-thread segments,
-// only the system calls they come down to): the three private heaps and the
+// only the system calls they come down to): first the bare-name search
+// narrowed and winmm and comctl32 loaded from the system folder, then the
+// three private heaps and the
 // TLS slots, the hidden "PostEventClass" window and "KX_PostEventMessage",
 // the locks and the run-once look-ups, the library probe, the icon, cursor
 // and stock font, InitCommonControlsEx 0xB48, the processor count (the
@@ -22,13 +24,12 @@
 // accelerators, properties and container subclass, its brush, and the
 // three buttons, each subclassed and given its font. Like the program it has
 // no C runtime start-up (its own entry point), imports what the program
-// imports (msvcrt, winmm, comctl32, gdi32, user32, kernel32) and carries its
+// imports (msvcrt, gdi32, user32, kernel32) and carries its
 // icon and version resource. The program over this floor is the cost of its
 // own code.
 #include <windows.h>
 #ifdef BASELINE_FLOOR
 #include <commctrl.h>
-#include <mmsystem.h>
 #include <shlwapi.h>
 #include <stdio.h>
 #endif
@@ -63,20 +64,46 @@ void BaselineButton(HWND parent, int id, int x, int y, int width, int height, co
 #endif
 
 #ifdef BASELINE_FLOOR
-// Imported as the program imports it, never called at start-up: the import
-// is the cost. (An address of it kept in data would need the C runtime's
-// relocation of imports, which this entry point does not run.)
-volatile int BaselineNever;
-
 template <typename Entry>
 Entry BaselineEntry(HMODULE library, const char* name)
 {
     return reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
+// A library by its full path in the system folder, as the program loads
+// every library.
+HMODULE BaselineLoad(const char* name)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, sizeof path);
+    if (length == 0 || length + 2 + strlen(name) > sizeof path)
+        return nullptr;
+    path[length] = '\\';
+    strcpy(path + length + 1, name);
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// What the program does first, in place of importing winmm and comctl32:
+// the bare-name search narrowed, both libraries loaded and kept.
+BOOL(WINAPI* FloorInitCommonControlsEx)(const INITCOMMONCONTROLSEX*);
+
+void BaselineSystemImports()
+{
+    HMODULE kernel = BaselineLoad("Kernel32.dll");
+    if (auto narrow = kernel ? BaselineEntry<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories") : nullptr)
+        narrow(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (kernel)
+        FreeLibrary(kernel);
+    if (HMODULE timer = BaselineLoad("winmm.dll"))
+        (void)GetProcAddress(timer, "timeBeginPeriod");
+    if (HMODULE controls = BaselineLoad("COMCTL32.DLL"))
+        FloorInitCommonControlsEx =
+            BaselineEntry<decltype(FloorInitCommonControlsEx)>(controls, "InitCommonControlsEx");
+}
+
 void BaselineLibraryWork()
 {
-    HMODULE imaging = LoadLibraryA("msimg32.dll");  // kept to the end
+    HMODULE imaging = BaselineLoad("msimg32.dll");  // kept to the end
     volatile FARPROC alphaBlend = imaging ? GetProcAddress(imaging, "AlphaBlend") : nullptr;
     (void)alphaBlend;
 
@@ -86,7 +113,7 @@ void BaselineLibraryWork()
                  !(version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ||
                    (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion < 5));
     if (probe) {
-        if (HMODULE controls = LoadLibraryA("COMCTL32.DLL")) {
+        if (HMODULE controls = BaselineLoad("COMCTL32.DLL")) {
             if (auto getVersion = BaselineEntry<DLLGETVERSIONPROC>(controls, "DllGetVersion")) {
                 DLLVERSIONINFO info = {};
                 info.cbSize = sizeof info;
@@ -94,7 +121,7 @@ void BaselineLibraryWork()
             }
             FreeLibrary(controls);
         }
-        if (HMODULE theme = LoadLibraryA("uxtheme.dll")) {
+        if (HMODULE theme = BaselineLoad("uxtheme.dll")) {
             if (auto themed = BaselineEntry<BOOL(WINAPI*)()>(theme, "IsAppThemed"))
                 themed();
             FreeLibrary(theme);
@@ -141,7 +168,7 @@ void FloorRunOnceLookUp()
 {
     typedef BOOL(WINAPI * RunOnceEntry)(PINIT_ONCE, PINIT_ONCE_FN, PVOID, PVOID*);
     static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
-    HMODULE kernel = LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = BaselineLoad("Kernel32.dll");
     auto runOnce = kernel ? BaselineEntry<RunOnceEntry>(kernel, "InitOnceExecuteOnce") : nullptr;
     if (runOnce)
         runOnce(&once, FloorRunOnce, nullptr, nullptr);
@@ -195,7 +222,8 @@ void FloorServices()
     FloorDefaultFont = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
     FloorTable(50);
     INITCOMMONCONTROLSEX classes = {8, 0xB48};
-    InitCommonControlsEx(&classes);
+    if (FloorInitCommonControlsEx)
+        FloorInitCommonControlsEx(&classes);
     FloorRunOnceLookUp();  // the symbol table's map
     FloorAlloc(64);
     FloorAlloc(1024 * sizeof(void*));
@@ -320,8 +348,7 @@ HWND FloorControlWindow()
 // The entry point: no C runtime start-up, as in the program.
 extern "C" void FloorEntry()
 {
-    if (BaselineNever)
-        timeBeginPeriod(1);
+    BaselineSystemImports();
     FloorInstance = GetModuleHandleA(nullptr);
     FloorMainHeap = HeapCreate(0, 4096, 0);
     FloorServices();
