@@ -1,8 +1,9 @@
 // Random window-system messages from a second process against the running
 // program: hostile_sender SEED COUNT, or hostile_sender lifecycle I for
 // the destruction case I (0 to 19) alone, or hostile_sender property I
-// [container] for the property case I (0 to 5) on every property name the
-// program reads, or on the container's alone.
+// [container] for the property case I (0 to 5, or all of them one after
+// another) on every property name the program reads, or on the container's
+// alone.
 //
 // Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
@@ -170,6 +171,7 @@ int main(int argc, char** argv)
     SetUnhandledExceptionFilter(SenderFault);
     bool lifecycle = strcmp(argv[1], "lifecycle") == 0;
     bool property = strcmp(argv[1], "property") == 0;
+    bool allProperties = property && strcmp(argv[2], "all") == 0;
     uint64_t seed = _strtoui64(argv[1], nullptr, 10);
     int count = atoi(argv[2]);
     if (lifecycle && (count < 0 || count >= (int)(sizeof HOSTILE_LIFECYCLE / sizeof HOSTILE_LIFECYCLE[0])))
@@ -199,8 +201,14 @@ int main(int argc, char** argv)
     }
     printf("\n");
     Texts = HostileTextsRead(Targets);
-    if (property)
-        return PropertyCase(HOSTILE_PROPERTIES[count], argc > 3 && strcmp(argv[3], "container") == 0);
+    if (property) {
+        bool containerOnly = argc > 3 && strcmp(argv[3], "container") == 0;
+        for (const HostilePropertyCase& c : HOSTILE_PROPERTIES) {
+            if ((allProperties || &c == &HOSTILE_PROPERTIES[count]) && PropertyCase(c, containerOnly))
+                return 1;
+        }
+        return 0;
+    }
     if (lifecycle) {
         const HostileForgedCase& c = HOSTILE_LIFECYCLE[count];
         const char* fault = ForgedDeliver(c, c.lParam);
