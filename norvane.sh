@@ -148,7 +148,7 @@ pe32_everyday() {
     return $rc
 }
 
-PE32_JOURNEYS="window run repeat exit keyboard start-end planted"
+PE32_JOURNEYS="window run repeat exit keyboard start-end planted properties"
 # pe32_out SUITE [CPUS]: where the checks of that Wine (on that many
 # processors) leave their logs.
 pe32_out() { echo "$top/build/win32/pe32-checks$([ "$1" = bookworm ] || echo "-$1")${2:+-$2}"; }
@@ -396,8 +396,9 @@ cmd_soak() {
     build_preset win32
     build_preset win64
     NORVANE_SOAK=1 ctest --preset win64 -L soak || rc=1
-    # The PE32's full sweep of failed system calls: hours in the emulated guest.
-    NORVANE_SOAK=1 CHECKS=faults NORVANE_GUEST_LIMIT=${NORVANE_GUEST_LIMIT:-86400} \
+    # The PE32's full sweep of failed system calls: hours in the emulated
+    # guest; and each forged window property against a fresh program.
+    NORVANE_SOAK=1 CHECKS="properties faults" NORVANE_GUEST_LIMIT=${NORVANE_GUEST_LIMIT:-86400} \
         pe32_checks "$image" bookworm || rc=1
     # What the test command leaves out on a host without IA-32 code.
     if [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = guest ]; then

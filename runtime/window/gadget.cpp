@@ -42,6 +42,7 @@ void GadgetServiceInit()
     InitializeCriticalSection(&GadgetLock);
     GadgetDefaultGuiFont = (HFONT)GetStockObject(DEFAULT_GUI_FONT);
     GadgetTable = ObjectTableCreate(sizeof(GadgetRecord), 50, GadgetFreeCallback);
+    GadgetContainerServiceInit();
     ContainerSegment = ThreadDataRegister(sizeof(GadgetContainerState), GadgetContainerSetUp,
                                           GadgetContainerCleanUp);
     ContainerReady = true;
@@ -125,10 +126,21 @@ LRESULT CALLBACK GadgetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return result;
 }
 
+const GadgetKind* GadgetKindOf(HWND window)
+{
+    if (!window || !GadgetTable)
+        return nullptr;
+    GadgetRecord* record =
+        GadgetRecordOf((ObjectNumber)GetWindowLongPtrA(window, GWLP_ID), window);
+    return record ? record->kind : nullptr;
+}
+
 LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!control)
         return NOT_HANDLED;
+    // The property is only compared, never read through: a value someone
+    // else set makes the control no gadget here, as a missing one does.
     auto id = (ObjectNumber)GetPropA(control, "KX_ID");
     if (id != (ObjectNumber)GetWindowLongPtrA(control, GWLP_ID))
         return NOT_HANDLED;

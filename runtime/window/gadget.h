@@ -54,7 +54,9 @@ struct GadgetContainerState {
 };
 
 // Kept in the property "KX_GadgetStack_%i" (instance handle value) of each
-// window that has been a container; owned by that window.
+// window that has been a container; owned by that window. Found again by
+// the window on the process's list of live records, never through the
+// property, which any process may overwrite.
 struct GadgetContainerRecord {
     HWND window;
     HWND savedContainer;
@@ -100,12 +102,17 @@ intptr_t GadgetFree(ObjectNumber number);
 // GadgetFree as the gadget table's release routine.
 void GadgetFreeCallback(ObjectNumber number);
 
+// The lock of the list of container records; run by GadgetServiceInit.
+void GadgetContainerServiceInit();
 // The calling thread's container state; null only without per-thread data.
 GadgetContainerState* GadgetContainerGet();
 // Makes window the calling thread's current gadget container and returns the
 // previous one; a null window only returns the current one.
 HWND GadgetContainerSet(HWND window);
 
+// The kind of the live gadget whose control is window; null for any other
+// window.
+const GadgetKind* GadgetKindOf(HWND window);
 // Passes a parent's message about a control to the control's gadget kind;
 // NOT_HANDLED when it is not a gadget or its kind has no handler.
 LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);

@@ -8,8 +8,13 @@
 // window's; the stack has exactly one owner at a time, the thread or one
 // record. When a container is destroyed its record goes, and if it was the
 // current container the thread has none until the next WindowOpen, so a
-// gadget can never be created in a dead window. Records are only read from
-// windows of this process: another process may use the same property name.
+// gadget can never be created in a dead window.
+//
+// The property is written for the window system to show, never read back:
+// any process can set or remove it. Each record is found by its window on
+// the process's own list of live records, so a value someone else put there
+// is never read through, and a window whose property was overwritten or
+// removed keeps its record, its procedure and its release at WM_NCDESTROY.
 //
 // What another process can make GadgetContainerProc do: nothing of its own;
 // messages go on to the window's procedure. A WM_DESTROY or WM_NCDESTROY
@@ -17,6 +22,7 @@
 // record and the thread's current container stay.
 #include <stdio.h>
 
+#include "runtime/data/list.h"
 #include "runtime/process/globals.h"
 #include "runtime/window/gadget.h"
 #include "runtime/window/window.h"
@@ -33,13 +39,45 @@ static void ContainerPropertyName(char* name)
 #endif
 }
 
-static GadgetContainerRecord* ContainerRecordOf(HWND window, const char* name)
+// Every live container record of the process, newest first. Windows of
+// several threads may be containers, so the list has a lock of its own.
+static ListLinks* ContainerRecords;
+static CRITICAL_SECTION ContainerLock;
+
+void GadgetContainerServiceInit() { InitializeCriticalSection(&ContainerLock); }
+
+static GadgetContainerRecord* ContainerRecordOf(HWND window)
 {
-    DWORD process = 0;
-    if (!window || !GetWindowThreadProcessId(window, &process) || process != GetCurrentProcessId())
+    if (!window)
         return nullptr;
-    auto* record = static_cast<GadgetContainerRecord*>(GetPropA(window, name));
-    return record && record->window == window ? record : nullptr;
+    GadgetContainerRecord* found = nullptr;
+    EnterCriticalSection(&ContainerLock);
+    for (ListLinks* links = ContainerRecords; links && !found; links = links->next) {
+        auto* record = static_cast<GadgetContainerRecord*>(ListPayloadOf(links));
+        if (record->window == window)
+            found = record;
+    }
+    LeaveCriticalSection(&ContainerLock);
+    return found;
+}
+
+static GadgetContainerRecord* ContainerRecordAdd(HWND window)
+{
+    EnterCriticalSection(&ContainerLock);
+    auto* record = static_cast<GadgetContainerRecord*>(
+        ListPushFront(&ContainerRecords, sizeof(ListLinks) + sizeof(GadgetContainerRecord)));
+    if (record)
+        record->window = window;
+    LeaveCriticalSection(&ContainerLock);
+    return record;
+}
+
+static void ContainerRecordFree(GadgetContainerRecord* record)
+{
+    EnterCriticalSection(&ContainerLock);
+    MainHeapFree(record->savedStack);
+    ListRemove(&ContainerRecords, record);
+    LeaveCriticalSection(&ContainerLock);
 }
 
 static HWND* ContainerStackAlloc()
@@ -76,10 +114,8 @@ HWND GadgetContainerSet(HWND window)
     HWND previous = ContainerCurrent(s);
     if (!window)
         return previous;
-    char name[GADGET_STACK_NAME_SIZE];
-    ContainerPropertyName(name);
 
-    if (GadgetContainerRecord* parked = ContainerRecordOf(previous, name)) {
+    if (GadgetContainerRecord* parked = ContainerRecordOf(previous)) {
         MainHeapFree(parked->savedStack);
         parked->savedContainer = s->currentContainer;
         parked->savedStack = s->stack;
@@ -88,7 +124,7 @@ HWND GadgetContainerSet(HWND window)
         s->stack = nullptr;
     }
 
-    if (GadgetContainerRecord* record = ContainerRecordOf(window, name)) {
+    if (GadgetContainerRecord* record = ContainerRecordOf(window)) {
         MainHeapFree(s->stack);
         s->currentContainer = record->savedContainer;
         s->stack = record->savedStack;
@@ -104,17 +140,16 @@ HWND GadgetContainerSet(HWND window)
     }
     s->depth = 0;
     s->currentContainer = window;
-    auto* record = static_cast<GadgetContainerRecord*>(MainHeapAlloc(sizeof(GadgetContainerRecord)));
-    if (record) {
-        record->window = window;
-        // Without its property GadgetContainerProc could not find the record
-        // and would turn every message of the window away from the window's
-        // own procedure: the window stays the current container unsubclassed.
+    if (GadgetContainerRecord* record = ContainerRecordAdd(window)) {
+        char name[GADGET_STACK_NAME_SIZE];
+        ContainerPropertyName(name);
+        // A container carries its record in the property: a window that
+        // cannot carry it stays the current container without becoming one.
         if (SetPropA(window, name, record))
             record->previousProcedure =
                 (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)GadgetContainerProc);
         else
-            MainHeapFree(record);
+            ContainerRecordFree(record);
     }
     return previous;
 }
@@ -123,14 +158,11 @@ LRESULT CALLBACK GadgetContainerProc(HWND window, UINT message, WPARAM wParam, L
 {
     if (WindowDestroyForged(window, message))
         return 0;
-    char name[GADGET_STACK_NAME_SIZE];
-    ContainerPropertyName(name);
-    GadgetContainerRecord* record = ContainerRecordOf(window, name);
+    GadgetContainerRecord* record = ContainerRecordOf(window);
     if (!record) {
-        // Without its record (the system would not say whose the window is)
-        // the window keeps its class's own procedure, as a window that never
-        // became a container: the default procedure alone would take every
-        // click and close request away from it.
+        // Without its record the window keeps its class's own procedure, as
+        // a window that never became a container: the default procedure
+        // alone would take every click and close request away from it.
         auto own = reinterpret_cast<WNDPROC>(GetClassLongPtrA(window, GCLP_WNDPROC));
         if (own && own != GadgetContainerProc)
             return CallWindowProcA(own, window, message, wParam, lParam);
@@ -143,9 +175,10 @@ LRESULT CALLBACK GadgetContainerProc(HWND window, UINT message, WPARAM wParam, L
             s->currentContainer = nullptr;
             s->depth = 0;
         }
+        char name[GADGET_STACK_NAME_SIZE];
+        ContainerPropertyName(name);
         RemovePropA(window, name);
-        MainHeapFree(record->savedStack);
-        MainHeapFree(record);
+        ContainerRecordFree(record);
     }
     if (previous)
         return CallWindowProcA(previous, window, message, wParam, lParam);

@@ -3,13 +3,15 @@
 //
 // Accelerators are those of the active numbered window of this process,
 // except while a writable rich-edit control has the focus and Tab alone is
-// down (it takes the Tab itself) or the focus carries "KX_Hotkey".
+// down (it takes the Tab itself) or the focus is a gadget that carries
+// "KX_Hotkey".
 // TabNavigate walks the active window's descendants once, in
 // EnumChildWindows order, and remembers just enough (first, last, the
 // candidates around the current control) to pick the next focus.
 #include <string.h>
 
 #include "runtime/window/event.h"
+#include "runtime/window/gadget.h"
 #include "runtime/window/window.h"
 
 // Rich-edit messages, spelled out to keep the rich-edit headers out.
@@ -35,6 +37,15 @@ static bool FocusIsWritableRichEdit(HWND focus)
     return !(SendMessageA(focus, KEYBOARD_EM_GETOPTIONS, 0, 0) & KEYBOARD_ECO_READONLY);
 }
 
+// "KX_Hotkey" marks a gadget that takes its keys itself. Any process can
+// set the property on any window; only a gadget of ours that is no push
+// button (none takes keys) can carry it as ours.
+static bool FocusTakesKeys(HWND focus)
+{
+    const GadgetKind* kind = GadgetKindOf(focus);
+    return kind && kind->code != GADGET_KIND_BUTTON;
+}
+
 HACCEL ActiveAccelerators(HWND activeWindow)
 {
     HWND focus = GetFocus();
@@ -43,18 +54,12 @@ HACCEL ActiveAccelerators(HWND activeWindow)
         return nullptr;
     if (activeWindow && modifier)
         KeyboardCues(activeWindow, true);
-    if (focus && GetPropA(focus, "KX_Hotkey"))
+    if (focus && GetPropA(focus, "KX_Hotkey") && FocusTakesKeys(focus))
         return nullptr;
     if (!activeWindow)
         return nullptr;
-    auto id = (ObjectNumber)GetPropA(activeWindow, "KX_WindowID");
-    if (!id)
-        return nullptr;
-    DWORD process = 0;
-    GetWindowThreadProcessId(activeWindow, &process);
-    if (process != GetCurrentProcessId())
-        return nullptr;
-    return WindowAccelerators(id - 1);
+    ObjectNumber number = WindowNumberOf(activeWindow);
+    return number == -1 ? nullptr : WindowAccelerators(number);
 }
 
 void KeyboardCues(HWND window, bool show)

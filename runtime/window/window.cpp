@@ -296,6 +296,16 @@ void WindowClose(ObjectNumber number)
     ObjectRelease(WindowTable, number);
 }
 
+ObjectNumber WindowNumberOf(HWND window)
+{
+    auto value = reinterpret_cast<ObjectNumber>(GetPropA(window, "KX_WindowID"));
+    if (!value)
+        return -1;
+    // The table looks a number up without reading through it.
+    auto* record = static_cast<WindowRecord*>(ObjectGet(WindowTable, value - 1));
+    return record && record->window == window ? value - 1 : -1;
+}
+
 HACCEL WindowAccelerators(ObjectNumber number)
 {
     auto* record = static_cast<WindowRecord*>(ObjectGet(WindowTable, number));

@@ -96,6 +96,11 @@ void WindowDestroyMarkLeave(WindowDestroyMark* mark);
 // Whether message is WM_DESTROY or WM_NCDESTROY for window outside any
 // marked destruction of it: a forgery, to be swallowed.
 bool WindowDestroyForged(HWND window, UINT message);
+// The number that window's "KX_WindowID" names, if that is an open window
+// whose handle is window; -1 otherwise. Any process can set the property:
+// a value that names no open window of this handle is someone else's and
+// counts as no property.
+ObjectNumber WindowNumberOf(HWND window);
 // The accelerator table of an open window, or null (used by EventWait).
 HACCEL WindowAccelerators(ObjectNumber number);
 // EventWait records the wParam and lParam of the message it last dispatched

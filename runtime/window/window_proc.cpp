@@ -23,6 +23,9 @@
 //       gadget's own control (push buttons take none)
 //   WM_DESTROY, WM_NCDESTROY: nothing (swallowed unless the window is
 //       really going, see window.h)
+// Any process can also set or remove the properties read here. A
+// "KX_WindowID" that names no open window of this handle, or a "KX_Focus"
+// that is no window of this thread inside this one, counts as absent.
 #include "runtime/window/window.h"
 
 #include "runtime/window/event.h"
@@ -69,7 +72,7 @@ static LRESULT OnSize(const WindowMessage& m)
 {
     // Sizes of windows other than the numbered one itself (and any size
     // before the number is known) are not the window's own.
-    if (!GetPropA(m.window, "KX_WindowID") || !m.record)
+    if (!IsRecordWindow(m))
         return 1;
     switch (m.wParam) {
     case SIZE_RESTORED:
@@ -95,12 +98,21 @@ static LRESULT OnSize(const WindowMessage& m)
     return 0;
 }
 
+// Any process can set "KX_Focus": only this window or a window inside it,
+// of this thread, is a focus the window can have had.
+static bool FocusIsOwn(HWND window, HWND focus)
+{
+    if (!focus || (focus != window && !IsChild(window, focus)))
+        return false;
+    return GetWindowThreadProcessId(focus, nullptr) == GetCurrentThreadId();
+}
+
 static LRESULT OnActivate(const WindowMessage& m)
 {
     if (LOWORD(m.wParam)) {
         // Back to the control that had the focus when the window lost it.
         auto focus = static_cast<HWND>(GetPropA(m.window, "KX_Focus"));
-        if (focus && IsWindow(focus))
+        if (FocusIsOwn(m.window, focus))
             SetFocus(focus);
         Post(m, EVT_WINDOW_ACTIVATED, 0);
     } else {
@@ -294,14 +306,14 @@ static const WindowHandlerRow WINDOW_HANDLERS[] = {
     {WINDOW_TRAY_MESSAGE, OnTrayIcon},
 };
 
-// The number from the nearest window, starting at window, that carries
-// "KX_WindowID"; -1 when none does.
+// The number from the nearest window, starting at window, that carries a
+// "KX_WindowID" of its own; -1 when none does.
 static ObjectNumber WindowNumberFind(HWND window)
 {
     for (HWND w = window; w; w = GetParent(w)) {
-        auto value = reinterpret_cast<ObjectNumber>(GetPropA(w, "KX_WindowID"));
-        if (value)
-            return value - 1;
+        ObjectNumber number = WindowNumberOf(w);
+        if (number != -1)
+            return number;
     }
     return -1;
 }

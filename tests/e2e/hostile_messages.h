@@ -176,6 +176,100 @@ inline const HostileForgedCase HOSTILE_LIFECYCLE[] = {
     {"WM_NCDESTROY posted to the hidden window", 4, WM_NCDESTROY, 0, 0},
 };
 
+// Window properties from a second process: each name the program reads, on
+// each target in turn, set to one kind of value or removed, each followed by
+// messages that make the program read it (HostilePropertyReaders). The
+// container property's name carries the receiver's instance handle.
+// Treating such a value as its own once crashed the program (a container
+// record read at 0x41414141).
+enum HostilePropertyValue {
+    HOSTILE_PROPERTY_WILD,       // an address mapped nowhere
+    HOSTILE_PROPERTY_SMALL,      // a small integer
+    HOSTILE_PROPERTY_MINUS_ONE,
+    HOSTILE_PROPERTY_HANDLE,     // the previous target's window handle
+    HOSTILE_PROPERTY_SWAP,       // exchanged with the next target's value
+    HOSTILE_PROPERTY_REMOVE,
+};
+
+struct HostilePropertyCase {
+    const char* what;
+    HostilePropertyValue value;
+};
+
+inline const HostilePropertyCase HOSTILE_PROPERTIES[] = {
+    {"a wild address", HOSTILE_PROPERTY_WILD},
+    {"a small integer", HOSTILE_PROPERTY_SMALL},
+    {"-1", HOSTILE_PROPERTY_MINUS_ONE},
+    {"another of its windows' handles", HOSTILE_PROPERTY_HANDLE},
+    {"the next window's own value, swapped", HOSTILE_PROPERTY_SWAP},
+    {"removed", HOSTILE_PROPERTY_REMOVE},
+};
+
+constexpr int HOSTILE_PROPERTY_NAMES = 5;
+
+// The names the program reads, the container's first (its instance handle
+// as a signed decimal, as the receiver formats it).
+struct HostilePropertyNames {
+    char name[HOSTILE_PROPERTY_NAMES][48];
+};
+
+inline HostilePropertyNames HostilePropertyNamesOf(HWND window)
+{
+    HostilePropertyNames n = {};
+    auto instance = (intptr_t)GetWindowLongPtrA(window, GWLP_HINSTANCE);
+    snprintf(n.name[0], sizeof n.name[0], "KX_GadgetStack_%lld", (long long)instance);
+    const char* const others[] = {"KX_WindowID", "KX_ID", "KX_Focus", "KX_Hotkey"};
+    for (int i = 1; i < HOSTILE_PROPERTY_NAMES; ++i)
+        snprintf(n.name[i], sizeof n.name[i], "%s", others[i - 1]);
+    return n;
+}
+
+// Sets (or removes) one property of target i as the case asks.
+inline void HostilePropertyForge(const HostileTarget* targets, int i, const char* name,
+                                 HostilePropertyValue value)
+{
+    HWND target = targets[i].window;
+    HWND previous = targets[(i + HOSTILE_TARGETS - 1) % HOSTILE_TARGETS].window;
+    HWND next = targets[(i + 1) % HOSTILE_TARGETS].window;
+    auto put = [name](HWND w, HANDLE v) {
+        if (v)
+            SetPropA(w, name, v);
+        else
+            RemovePropA(w, name);
+    };
+    switch (value) {
+    case HOSTILE_PROPERTY_WILD: put(target, (HANDLE)(uintptr_t)0x41414141); break;
+    case HOSTILE_PROPERTY_SMALL: put(target, (HANDLE)2); break;
+    case HOSTILE_PROPERTY_MINUS_ONE: put(target, (HANDLE)-1); break;
+    case HOSTILE_PROPERTY_HANDLE: put(target, previous); break;
+    case HOSTILE_PROPERTY_SWAP: {
+        HANDLE mine = GetPropA(target, name), theirs = GetPropA(next, name);
+        put(target, theirs);
+        put(next, mine);
+        break;
+    }
+    case HOSTILE_PROPERTY_REMOVE: RemovePropA(target, name); break;
+    }
+}
+
+// Harmless messages after a property of target i changed, each making the
+// program read one: WM_NULL through the target's procedures (the
+// container's), WM_MOVE and WM_ACTIVATE to window 2 (its number and its
+// remembered focus), a button colour request naming the target (its gadget
+// number); the posted WM_NULL passes the message loop's accelerator choice
+// (the focus's hot-key mark).
+inline void HostilePropertyReaders(const HostileTarget* targets, int i)
+{
+    DWORD_PTR result;
+    HWND window = targets[0].window;
+    SendMessageTimeoutA(targets[i].window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+    SendMessageTimeoutA(window, WM_MOVE, 0, 0, SMTO_NORMAL, 5000, &result);
+    SendMessageTimeoutA(window, WM_ACTIVATE, WA_ACTIVE, 0, SMTO_NORMAL, 5000, &result);
+    SendMessageTimeoutA(window, WM_CTLCOLORBTN, 0, (LPARAM)targets[i].window, SMTO_NORMAL, 5000,
+                        &result);
+    PostMessageA(window, WM_NULL, 0, 0);
+}
+
 // Window 2's and the buttons' texts as their procedures answer WM_GETTEXT
 // (the default procedure drops them at a WM_NCDESTROY).
 struct HostileTexts {

@@ -1,6 +1,9 @@
 // Random window-system messages from a second process against the running
 // program: hostile_sender SEED COUNT, or hostile_sender lifecycle I for
-// the destruction case I (0 to 19) alone.
+// the destruction case I (0 to 19) alone, or hostile_sender property I
+// [container] for the property case I (0 to 5, or all of them one after
+// another) on every property name the program reads, or on the container's
+// alone.
 //
 // Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
@@ -136,6 +139,30 @@ static const char* ForgedDeliver(const HostileForgedCase& c, LPARAM lParam)
     return fault ? fault : HostileCaseFault(Targets, Texts);
 }
 
+// Each name (or the container's alone) on each target, then the barrier and
+// the checks after every change.
+static int PropertyCase(const HostilePropertyCase& c, bool containerOnly)
+{
+    HostilePropertyNames names = HostilePropertyNamesOf(Targets[0].window);
+    int namesUsed = containerOnly ? 1 : HOSTILE_PROPERTY_NAMES;
+    for (int n = 0; n < namesUsed; ++n) {
+        for (int i = 0; i < HOSTILE_TARGETS; ++i) {
+            HostilePropertyForge(Targets, i, names.name[n], c.value);
+            HostilePropertyReaders(Targets, i);
+            const char* fault = Barrier();
+            if (!fault)
+                fault = HostileCaseFault(Targets, Texts);
+            if (fault) {
+                printf("forged %s %s on %s: %s\n", names.name[n], c.what, TARGET_NAMES[i], fault);
+                return 1;
+            }
+        }
+    }
+    printf("forged %s %s on every window: survived\n", containerOnly ? names.name[0] : "each property",
+           c.what);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 3)
@@ -143,9 +170,13 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IONBF, 0);
     SetUnhandledExceptionFilter(SenderFault);
     bool lifecycle = strcmp(argv[1], "lifecycle") == 0;
+    bool property = strcmp(argv[1], "property") == 0;
+    bool allProperties = property && strcmp(argv[2], "all") == 0;
     uint64_t seed = _strtoui64(argv[1], nullptr, 10);
     int count = atoi(argv[2]);
     if (lifecycle && (count < 0 || count >= (int)(sizeof HOSTILE_LIFECYCLE / sizeof HOSTILE_LIFECYCLE[0])))
+        return 2;
+    if (property && (count < 0 || count >= (int)(sizeof HOSTILE_PROPERTIES / sizeof HOSTILE_PROPERTIES[0])))
         return 2;
 
     HWND window = FindWindowA("WindowClass_2", "Norvane");
@@ -170,6 +201,14 @@ int main(int argc, char** argv)
     }
     printf("\n");
     Texts = HostileTextsRead(Targets);
+    if (property) {
+        bool containerOnly = argc > 3 && strcmp(argv[3], "container") == 0;
+        for (const HostilePropertyCase& c : HOSTILE_PROPERTIES) {
+            if ((allProperties || &c == &HOSTILE_PROPERTIES[count]) && PropertyCase(c, containerOnly))
+                return 1;
+        }
+        return 0;
+    }
     if (lifecycle) {
         const HostileForgedCase& c = HOSTILE_LIFECYCLE[count];
         const char* fault = ForgedDeliver(c, c.lParam);

@@ -6,8 +6,9 @@
 #   checks.sh IMAGE TESTDIR [OUTDIR]
 #
 #   IMAGE    the Norvane.exe under test
-#   TESTDIR  the build tree of the same preset: tests/e2e/window_facts.exe
-#            and the test programs of tests/wine-programs.txt
+#   TESTDIR  the build tree of the same preset: tests/e2e/window_facts.exe,
+#            tests/e2e/hostile_sender.exe and the test programs of
+#            tests/wine-programs.txt
 #   OUTDIR   logs, the window's screenshot (e2e-artifacts/) and the
 #            version table (versions.txt); default pe32-checks beside IMAGE
 #
@@ -16,7 +17,7 @@
 # `wine`), E2E_TIME_SCALE (whole factor for the time limits, default 1),
 # E2E_PROCESSORS (the machine's processor count, default nproc), CHECKS (the
 # parts to run, default all: window run repeat exit keyboard start-end
-# planted programs versions faults), NORVANE_SOAK (the fault sweep in full, see
+# planted properties programs versions faults), NORVANE_SOAK (the fault sweep in full, see
 # tests/faults/fault_sweep.sh).
 #
 # Runs the end-to-end journeys against IMAGE, then the test programs, then
@@ -39,12 +40,13 @@ out=$(cd "$out" && pwd)
 copies=$(mktemp -d "${TMPDIR:-/tmp}/norvane-checks.XXXXXX")
 trap 'rm -rf "$copies"' EXIT
 cp "$image" "$copies/Norvane.exe"
-cp "$testdir/tests/e2e/window_facts.exe" "$copies/" 2>/dev/null
+cp "$testdir/tests/e2e/window_facts.exe" "$testdir/tests/e2e/hostile_sender.exe" "$copies/" 2>/dev/null
 export NORVANE=$copies/Norvane.exe WINDOW_FACTS=$copies/window_facts.exe
+export HOSTILE_SENDER=$copies/hostile_sender.exe
 export WINE=${WINE:-wine} E2E_TIME_SCALE=${E2E_TIME_SCALE:-1}
 export WINEDEBUG=-all
 scale=$E2E_TIME_SCALE
-CHECKS=" ${CHECKS:-window run repeat exit keyboard start-end planted programs versions faults} "
+CHECKS=" ${CHECKS:-window run repeat exit keyboard start-end planted properties programs versions faults} "
 passed=0
 failed=0
 
@@ -111,13 +113,19 @@ journey exit "$tests/e2e/exit_ways_test.sh"
 journey keyboard "$tests/e2e/keyboard_test.sh"
 journey start-end "$tests/runtime/process/start_end_trace_test.sh"
 PLANTED_LIBRARY=$testdir/tests/e2e/planted.dll journey planted "$tests/e2e/planted_library_test.sh"
+# Window properties forged and removed from a second process (the random
+# messages run on the port only): each case against a fresh program where
+# starts are quick or with NORVANE_SOAK, else all cases against one.
+parts=properties
+[ "$scale" -gt 1 ] && [ -z "${NORVANE_SOAK:-}" ] && parts=properties-at-once
+NORVANE_HOSTILE_PARTS=$parts journey properties "$tests/e2e/hostile_messages_test.sh"
 # spent WHAT PART...: the time since $started, when one of the parts ran.
 spent() {
     local what=$1 part; shift
     for part; do [[ "$CHECKS" == *" $part "* ]] && { echo "$what: $(( $(date +%s) - started )) s"; break; }; done
     started=$(date +%s)
 }
-spent journeys window run repeat exit keyboard start-end planted
+spent journeys window run repeat exit keyboard start-end planted properties
 programs
 spent "test programs" programs
 journey versions "$here/versions_test.sh"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/process/globals.h"
+#include "tests/runtime/process/heap_count.h"
 #include "tests/runtime/window/event_test_support.h"
 
 namespace {
@@ -210,6 +211,51 @@ TEST_F(GadgetTest, ContainersFollowTheLastOpenedWindow)
     EXPECT_EQ(GadgetContainerSet(window), nullptr);
     EXPECT_EQ(GetParent((HWND)ButtonCreate(42, 0, 0, 20, 20, "in 2 again")), window);
     EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+}
+
+// Any process can overwrite or remove a container's property. The window
+// keeps its record: it is found again as a container, its messages still
+// reach the window procedure, and the record goes with the window, once.
+TEST_F(GadgetTest, ContainerOutlivesAForeignProperty)
+{
+    const std::string name = ContainerPropertyName();
+    HANDLE ownRecord = GetPropA(window, name.c_str());
+    const struct {
+        const char* what;
+        HANDLE value;  // null: removed
+    } cases[] = {
+        {"a wild address", (HANDLE)(uintptr_t)0x41414141}, {"a small integer", (HANDLE)2},
+        {"-1", (HANDLE)-1}, {"another window's handle", Button(4)},
+        {"another container's record", ownRecord}, {"removed", nullptr},
+    };
+    // The first round takes the table slots that stay for reuse.
+    size_t blocks = 0;
+    for (int round = -1; round < (int)(sizeof cases / sizeof cases[0]); ++round) {
+        SCOPED_TRACE(round < 0 ? "untouched" : cases[round].what);
+        HWND second = (HWND)WindowOpen(3, 0, 0, 100, 80, "second", 5);
+        ASSERT_NE(second, nullptr);
+        if (round >= 0 && cases[round].value)
+            SetPropA(second, name.c_str(), cases[round].value);
+        else if (round >= 0)
+            RemovePropA(second, name.c_str());
+        EXPECT_EQ(GadgetContainerSet(window), second);
+        EXPECT_EQ(GadgetContainerSet(second), window) << "found again";
+        EXPECT_EQ(GetParent((HWND)ButtonCreate(40, 0, 0, 20, 20, "in 3")), second);
+        EXPECT_EQ(SendMessageA(second, WM_GETTEXTLENGTH, 0, 0), 6);
+        EventQueueTakeAll();
+        SendMessageA(second, WM_CLOSE, 0, 0);
+        std::vector<EventTuple> close = {{EVT_CLOSE_WINDOW, 3, 3, 0}};
+        EXPECT_EQ(EventQueueTakeAll(), close) << "the window procedure still answers";
+        WindowClose(3);
+        EventPump();
+        EventQueueTakeAll();
+        EXPECT_EQ(GadgetContainerSet(window), nullptr);
+        if (round < 0)
+            blocks = HeapBusyBlocks(MainHeap);
+        EXPECT_EQ(HeapBusyBlocks(MainHeap), blocks) << "the record went with the window";
+        EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+    }
+    EXPECT_EQ(GetPropA(window, name.c_str()), ownRecord);
 }
 
 }  // namespace

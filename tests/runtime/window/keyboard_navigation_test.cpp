@@ -157,9 +157,22 @@ TEST_F(KeyboardTest, AcceleratorsAreThoseOfTheActiveNumberedWindow)
     EXPECT_EQ(ActiveAccelerators(plain), nullptr) << "a window without a number";
     DestroyWindow(plain);
 
+    // "KX_Hotkey" is ours only on a gadget that takes its keys itself; on a
+    // push button someone else put it there.
     SetPropA(Button(4), "KX_Hotkey", (HANDLE)1);
-    EXPECT_EQ(ActiveAccelerators(window), nullptr) << "focus with KX_Hotkey";
+    EXPECT_EQ(ActiveAccelerators(window), own) << "a push button with KX_Hotkey";
+    auto* record = static_cast<GadgetRecord*>(ObjectGet(GadgetTable, 4));
+    ASSERT_NE(record, nullptr);
+    static const GadgetKind hotKey = {GADGET_KIND_BUTTON + 1, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr};
+    record->kind = &hotKey;
+    EXPECT_EQ(ActiveAccelerators(window), nullptr) << "a gadget taking keys, with KX_Hotkey";
+    record->kind = &ButtonKind;
     RemovePropA(Button(4), "KX_Hotkey");
+
+    SetPropA(window, "KX_WindowID", (HANDLE)(uintptr_t)0x41414141);
+    EXPECT_EQ(ActiveAccelerators(window), nullptr) << "a number set by someone else";
+    SetPropA(window, "KX_WindowID", (HANDLE)(WINDOW_MAIN + 1));
 
     // A stale number: the property names a window that is not open.
     HWND stray = CreateWindowExA(0, "Static", "stray", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,

@@ -159,6 +159,9 @@ protected:
         Flush();
     }
 
+    // The messages of a window whose "KX_WindowID" is number (null: none).
+    void NumberlessMessages(HANDLE number);
+
     HWND window = nullptr;
     WindowRecord* record = nullptr;
     HWND button = nullptr;
@@ -238,6 +241,9 @@ TEST_F(WindowProcTest, CloseRequestThroughTheSystemLeavesTheWindowOpen)
 TEST_F(WindowProcTest, Activation)
 {
     WindowDestroyMark going;
+    // Another window of this thread: any process can name it in "KX_Focus".
+    HWND outside = CreateWindowExA(0, "Static", "outside", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                   nullptr, InstanceHandle, nullptr);
     RunSteps({
         {"WM_ACTIVATE activated returns to the remembered control",
          [&] {
@@ -249,6 +255,13 @@ TEST_F(WindowProcTest, Activation)
         {"WM_ACTIVATE activated with a stale remembered control",
          [&] { SetPropA(window, "KX_Focus", (HANDLE)0x7FFF0); }, window, WM_ACTIVATE,
          WA_CLICKACTIVE, 0, 1, {Event(EVT_WINDOW_ACTIVATED, 0)}, {}, {}},
+        {"WM_ACTIVATE activated with a remembered window outside this one",
+         [&] {
+             SetPropA(window, "KX_Focus", outside);
+             SetFocus(child);
+         },
+         window, WM_ACTIVATE, WA_ACTIVE, 0, 1, {Event(EVT_WINDOW_ACTIVATED, 0)}, {},
+         [&] { EXPECT_EQ(GetFocus(), child); }},
         {"WM_ACTIVATE deactivated (low word 0, minimised) remembers the focus",
          [&] { SetFocus(child); }, window, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 1), 0, 1,
          {Event(EVT_WINDOW_DEACTIVATED, 0)}, {"KeyboardCues " + Hex(window) + " hide"},
@@ -263,6 +276,7 @@ TEST_F(WindowProcTest, Activation)
              EXPECT_EQ(GetPropA(window, "KX_Focus"), nullptr);
          }},
     });
+    DestroyWindow(outside);
 }
 
 // A destruction message nobody's DestroyWindow sent reaches no default
@@ -450,11 +464,32 @@ TEST_F(WindowProcTest, UnknownMessagesReachTheDefaultProcedure)
     EXPECT_EQ(Calls, std::vector<std::string>{});
 }
 
+// Without its number, or with one set by someone else (any process can set
+// the property), a window's messages touch no record.
 TEST_F(WindowProcTest, WithoutTheNumberNothingTouchesTheRecord)
+{
+    const struct {
+        const char* what;
+        HANDLE value;  // null: removed
+    } numbers[] = {
+        {"removed", nullptr}, {"a wild address", (HANDLE)(uintptr_t)0x41414141},
+        {"-1", (HANDLE)-1}, {"a number of no open window", (HANDLE)9},
+        {"another window's handle", button},
+    };
+    for (const auto& number : numbers) {
+        SCOPED_TRACE(number.what);
+        NumberlessMessages(number.value);
+    }
+}
+
+void WindowProcTest::NumberlessMessages(HANDLE number)
 {
     ASSERT_EQ(WindowSetColor(2, RGB(9, 9, 9)), 1);
     record->sized = 0;
-    RemovePropA(window, "KX_WindowID");
+    if (number)
+        SetPropA(window, "KX_WindowID", number);
+    else
+        RemovePropA(window, "KX_WindowID");
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 400, 300);
@@ -487,6 +522,7 @@ TEST_F(WindowProcTest, WithoutTheNumberNothingTouchesTheRecord)
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
+    record->minimumWidth = 0;
     SetPropA(window, "KX_WindowID", (HANDLE)3);
 }
 
