@@ -77,6 +77,10 @@ relay_setup() {
 NORVANE_LAUNCH=()
 start_norvane() {
     if [ "${1:-}" = trace ]; then
+        # A new file, not the old one emptied: a process of an earlier start
+        # that still holds the old file would write on at its own offset,
+        # over this start's lines.
+        rm -f "$WORK/trace.raw"
         WINEDEBUG=+timestamp,+pid,+relay $WINE "${NORVANE_LAUNCH[@]}" "$NORVANE" </dev/null >/dev/null \
             2>"$WORK/trace.raw" &
     else
