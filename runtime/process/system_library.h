@@ -32,8 +32,10 @@ extern InitCommonControlsExRoutine InitCommonControlsExEntry;
 HMODULE SystemLibraryLoad(const char* name);
 
 // Narrows the process's search for libraries named by bare name to the
-// system folder where the system can (SetDefaultDllDirectories, looked up),
-// then loads the two libraries above and looks up their entries. Runs on the
+// system folder where the system can (SetDefaultDllDirectories, looked up);
+// where it cannot, loads from there, and keeps, the libraries that system
+// libraries load by bare name later on. Then loads the two libraries above
+// and looks up their entries. Runs on the
 // main thread before anything else, so that no later caller (a worker's
 // first pause among them) does loader work.
 void SystemImportsInit();

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
-// Removes the "KX_DropAccept" property and, when it was there, revokes the
-// window's drop target. Nothing in this program makes drop targets, so ole32
-// is loaded only in that case, at run time, and is not an import.
+// Removes the "KX_DropAccept" property of a window being destroyed. Whether
+// a window has a drop target to revoke is the program's own knowledge, not
+// the property's: any process can set the property, and the system's revoke
+// would then trust registration properties that process can forge as well.
+// This program registers no drop target, so nothing is revoked and ole32 is
+// never loaded.
 void DropTargetRemove(HWND window);

@@ -143,13 +143,18 @@ HWND GadgetContainerSet(HWND window)
     if (GadgetContainerRecord* record = ContainerRecordAdd(window)) {
         char name[GADGET_STACK_NAME_SIZE];
         ContainerPropertyName(name);
-        // A container carries its record in the property: a window that
-        // cannot carry it stays the current container without becoming one.
-        if (SetPropA(window, name, record))
-            record->previousProcedure =
-                (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)GadgetContainerProc);
-        else
+        // The property only shows the record to the window system; the
+        // record is found on the list. A window whose property cannot be set
+        // (the desktop's atoms used up by another process) still becomes a
+        // container, so that its destruction still clears the current one.
+        SetPropA(window, name, record);
+        record->previousProcedure =
+            (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)GadgetContainerProc);
+        if (!record->previousProcedure) {
+            // Not subclassed: no destruction would ever free the record.
+            RemovePropA(window, name);
             ContainerRecordFree(record);
+        }
     }
     return previous;
 }

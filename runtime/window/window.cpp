@@ -298,12 +298,15 @@ void WindowClose(ObjectNumber number)
 
 ObjectNumber WindowNumberOf(HWND window)
 {
-    auto value = reinterpret_cast<ObjectNumber>(GetPropA(window, "KX_WindowID"));
+    auto value = reinterpret_cast<uintptr_t>(GetPropA(window, "KX_WindowID"));
     if (!value)
         return -1;
-    // The table looks a number up without reading through it.
-    auto* record = static_cast<WindowRecord*>(ObjectGet(WindowTable, value - 1));
-    return record && record->window == window ? value - 1 : -1;
+    // Any process can set the value, the most negative number among them:
+    // the step back is taken unsigned. The table looks a number up without
+    // reading through it.
+    auto number = static_cast<ObjectNumber>(value - 1);
+    auto* record = static_cast<WindowRecord*>(ObjectGet(WindowTable, number));
+    return record && record->window == window ? number : -1;
 }
 
 HACCEL WindowAccelerators(ObjectNumber number)

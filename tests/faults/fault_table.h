@@ -111,7 +111,6 @@ typedef HRESULT(CALLBACK* FaultDllGetVersionRoutine)(void*);
 typedef BOOL(WINAPI* FaultIsAppThemedRoutine)();
 typedef BOOL(WINAPI* FaultAlphaBlendRoutine)(HDC, int, int, int, int, HDC, int, int, int, int,
                                             BLENDFUNCTION);
-typedef HRESULT(WINAPI* FaultRevokeDragDropRoutine)(HWND);
 typedef UINT(WINAPI* FaultTimeBeginPeriodRoutine)(UINT);
 typedef BOOL(WINAPI* FaultSetDefaultDllDirectoriesRoutine)(DWORD);
 typedef BOOL(WINAPI* FaultInitCommonControlsExRoutine)(const INITCOMMONCONTROLSEX*);
@@ -122,6 +121,5 @@ typedef BOOL(WINAPI* FaultInitCommonControlsExRoutine)(const INITCOMMONCONTROLSE
     X(DllGetVersion, FaultDllGetVersionRoutine, E_FAIL, ERROR_NOT_SUPPORTED)      \
     X(IsAppThemed, FaultIsAppThemedRoutine, FALSE, ERROR_NOT_SUPPORTED)           \
     X(AlphaBlend, FaultAlphaBlendRoutine, FALSE, ERROR_INVALID_PARAMETER)         \
-    X(RevokeDragDrop, FaultRevokeDragDropRoutine, E_OUTOFMEMORY, ERROR_NOT_ENOUGH_MEMORY)     \
     X(timeBeginPeriod, FaultTimeBeginPeriodRoutine, TIMERR_NOCANDO, ERROR_INVALID_PARAMETER) \
     X(InitCommonControlsEx, FaultInitCommonControlsExRoutine, FALSE, ERROR_NOT_ENOUGH_MEMORY)

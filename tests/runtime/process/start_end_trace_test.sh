@@ -5,7 +5,8 @@
 # (the multimedia and common-controls libraries first of all, in place of
 # imports, and kept), the imaging library kept from start-up to the end path,
 # the common-controls and theme libraries loaded and freed once more by the
-# probe, the common-control classes 0xB48, the hidden event window destroyed
+# probe (the theme library's only a reference more: the loader's own trace
+# shows it loaded before and never unloaded), the common-control classes 0xB48, the hidden event window destroyed
 # after the fonts, and ExitProcess(0) as the very last call. Once ended through the
 # EXIT button (window, buttons and fonts left to the end routines) and once
 # after a single run (nothing left for them).
@@ -15,8 +16,9 @@
 relay_setup
 
 for way in exit run; do
-    # +commctrl adds comctl32's own note of the classes it was asked for.
-    WINEDEBUG=+pid,+relay,+commctrl $WINE "$NORVANE" </dev/null >/dev/null 2>"$WORK/trace.raw" &
+    # +commctrl adds comctl32's own note of the classes it was asked for,
+    # +loaddll the loader's of each library it maps and unmaps.
+    WINEDEBUG=+pid,+relay,+commctrl,+loaddll $WINE "$NORVANE" </dev/null >/dev/null 2>"$WORK/trace.raw" &
     NORVANE_PID=$!
     check "$way: the window appears" wait_window
     case $way in
@@ -44,9 +46,12 @@ main = None
 calls = []   # [name, args, retval], name as "KERNEL32.HeapCreate"
 stack = []
 commctrl = []
+mapped = []  # [calls of the main thread so far, loader's line]
 for text in raw:
     if pid and text.startswith(pid + ":") and ":trace:commctrl:InitCommonControlsEx" in text:
         commctrl.append(text.rsplit(" ", 1)[-1])
+    if pid and text.startswith(pid + ":") and ":trace:loaddll:" in text:
+        mapped.append((len(calls), text))
     m = line_re.match(text)
     if not m or m.group(1) != pid:
         continue
@@ -180,6 +185,15 @@ for dll, entry in (("COMCTL32.DLL", "DllGetVersion"), ("uxtheme.dll", "IsAppThem
 check("probe order: imaging library, version, common controls, theme",
       before(alpha[0] if alpha else None, version, loaded["COMCTL32.DLL"], freed["COMCTL32.DLL"],
              loaded["uxtheme.dll"], freed["uxtheme.dll"]))
+
+# A system library loads the theme library by bare name as the common
+# controls start; by the probe's turn it is loaded, and stays so.
+theme_mapped = [n for n, t in mapped if re.search(r'Loaded L"[^"]*\\uxtheme\.dll"', t, re.I)]
+theme_unmapped = [n for n, t in mapped if re.search(r'Unloaded module L"[^"]*\\uxtheme\.dll"', t, re.I)]
+check("the probe's uxtheme.dll only a reference more: loaded before, never unloaded",
+      loaded["uxtheme.dll"] is not None and len(theme_mapped) == 1
+      and theme_mapped[0] <= loaded["uxtheme.dll"] and not theme_unmapped,
+      "mapped at %s, unmapped at %s, probe's load %s" % (theme_mapped, theme_unmapped, loaded["uxtheme.dll"]))
 
 controls = one("InitCommonControlsEx", where("COMCTL32.InitCommonControlsEx"))
 check("InitCommonControlsEx with the classes 0xB48", commctrl == ["0xb48"], str(commctrl))

@@ -1,6 +1,7 @@
 // The gadget service around the buttons: what WM_NCDESTROY returns, the
 // notification path, identifiers that name no gadget, and containers.
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -213,9 +214,25 @@ TEST_F(GadgetTest, ContainersFollowTheLastOpenedWindow)
     EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
 }
 
-// Any process can overwrite or remove a container's property. The window
-// keeps its record: it is found again as a container, its messages still
-// reach the window procedure, and the record goes with the window, once.
+IMPORT_SLOT(SetPropA, 12);
+typedef BOOL(WINAPI* SetPropARoutine)(HWND, LPCSTR, HANDLE);
+SetPropARoutine RealSetPropA;
+
+// As when another process has used up the desktop's atoms: no new property
+// name can be made.
+BOOL WINAPI ContainerPropertyRefused(HWND window, LPCSTR name, HANDLE value)
+{
+    if ((uintptr_t)name > 0xFFFF && strncmp(name, "KX_GadgetStack_", 15) == 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    return RealSetPropA(window, name, value);
+}
+
+// Any process can overwrite or remove a container's property, or leave no
+// room to set it. The window keeps its record: it is found again as a
+// container, its messages still reach the window procedure, and the record
+// goes with the window, once, leaving no current container behind.
 TEST_F(GadgetTest, ContainerOutlivesAForeignProperty)
 {
     const std::string name = ContainerPropertyName();
@@ -223,20 +240,28 @@ TEST_F(GadgetTest, ContainerOutlivesAForeignProperty)
     const struct {
         const char* what;
         HANDLE value;  // null: removed
+        bool refused;  // never set: SetPropA fails
     } cases[] = {
-        {"a wild address", (HANDLE)(uintptr_t)0x41414141}, {"a small integer", (HANDLE)2},
-        {"-1", (HANDLE)-1}, {"another window's handle", Button(4)},
-        {"another container's record", ownRecord}, {"removed", nullptr},
+        {"a wild address", (HANDLE)(uintptr_t)0x41414141, false}, {"a small integer", (HANDLE)2, false},
+        {"-1", (HANDLE)-1, false}, {"another window's handle", Button(4), false},
+        {"another container's record", ownRecord, false}, {"removed", nullptr, false},
+        {"refused", nullptr, true},
     };
     // The first round takes the table slots that stay for reuse.
     size_t blocks = 0;
     for (int round = -1; round < (int)(sizeof cases / sizeof cases[0]); ++round) {
         SCOPED_TRACE(round < 0 ? "untouched" : cases[round].what);
+        bool refused = round >= 0 && cases[round].refused;
+        ImportSlotScope refusing(&__imp_SetPropA, refused ? (void*)ContainerPropertyRefused : __imp_SetPropA);
+        RealSetPropA = (SetPropARoutine)refusing.previous();
         HWND second = (HWND)WindowOpen(3, 0, 0, 100, 80, "second", 5);
         ASSERT_NE(second, nullptr);
-        if (round >= 0 && cases[round].value)
+        if (refused) {
+            EXPECT_EQ(GetPropA(second, name.c_str()), nullptr);
+        }
+        if (round >= 0 && !refused && cases[round].value)
             SetPropA(second, name.c_str(), cases[round].value);
-        else if (round >= 0)
+        else if (round >= 0 && !refused)
             RemovePropA(second, name.c_str());
         EXPECT_EQ(GadgetContainerSet(window), second);
         EXPECT_EQ(GadgetContainerSet(second), window) << "found again";

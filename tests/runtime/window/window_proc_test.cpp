@@ -473,7 +473,8 @@ TEST_F(WindowProcTest, WithoutTheNumberNothingTouchesTheRecord)
         HANDLE value;  // null: removed
     } numbers[] = {
         {"removed", nullptr}, {"a wild address", (HANDLE)(uintptr_t)0x41414141},
-        {"-1", (HANDLE)-1}, {"a number of no open window", (HANDLE)9},
+        {"-1", (HANDLE)-1}, {"the most negative number", (HANDLE)(uintptr_t)INTPTR_MIN},
+        {"a number of no open window", (HANDLE)9},
         {"another window's handle", button},
     };
     for (const auto& number : numbers) {
