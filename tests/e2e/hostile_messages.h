@@ -270,6 +270,19 @@ inline void HostilePropertyReaders(const HostileTarget* targets, int i)
     PostMessageA(window, WM_NULL, 0, 0);
 }
 
+// The drop-target mark the program removes as its windows go, with ole32's
+// registration properties beside it (Wine's names and Windows' own), all set
+// to an address mapped nowhere: a destruction that trusted the mark would
+// hand these to the system's revoke.
+inline void HostileDropTargetForge(const HostileTarget* targets)
+{
+    const char* const names[] = {"KX_DropAccept", "OleDropTargetInterface", "WineMarshalledDropTarget",
+                                 "OleDropTargetMarshalHwnd"};
+    for (int i = 0; i < HOSTILE_TARGETS; ++i)
+        for (const char* name : names)
+            SetPropA(targets[i].window, name, (HANDLE)(uintptr_t)0x41414141);
+}
+
 // Window 2's and the buttons' texts as their procedures answer WM_GETTEXT
 // (the default procedure drops them at a WM_NCDESTROY).
 struct HostileTexts {

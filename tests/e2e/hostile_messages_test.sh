@@ -15,7 +15,9 @@
 # still end it with code 0.
 # Then each property case (a wild address, a small integer, -1, another of
 # its windows' handles, a swap, a removal) against a fresh program, on every
-# property name the program reads on every target: after it the run button
+# property name the program reads on every target, then the drop-target mark
+# and ole32's registration properties set to a wild address on every target
+# and left for the windows' destruction: after it the run button
 # must still start the workers and end with code 0; with the container's
 # property alone, Alt+F4 must still end it with code 0. The part
 # "properties-at-once" gives all six cases on every name one after another

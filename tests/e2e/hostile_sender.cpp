@@ -3,7 +3,7 @@
 // the destruction case I (0 to 19) alone, or hostile_sender property I
 // [container] for the property case I (0 to 5, or all of them one after
 // another) on every property name the program reads, or on the container's
-// alone.
+// alone, then the drop-target marks on every window, left for the end.
 //
 // Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
@@ -207,7 +207,13 @@ int main(int argc, char** argv)
             if ((allProperties || &c == &HOSTILE_PROPERTIES[count]) && PropertyCase(c, containerOnly))
                 return 1;
         }
-        return 0;
+        // Left in place for the windows' destruction at the end.
+        HostileDropTargetForge(Targets);
+        const char* fault = Barrier();
+        if (!fault)
+            fault = HostileCaseFault(Targets, Texts);
+        printf("forged drop-target marks on every window: %s\n", fault ? fault : "survived");
+        return fault ? 1 : 0;
     }
     if (lifecycle) {
         const HostileForgedCase& c = HOSTILE_LIFECYCLE[count];

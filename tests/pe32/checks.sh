@@ -112,7 +112,8 @@ journey repeat "$tests/e2e/repeat_test.sh"
 journey exit "$tests/e2e/exit_ways_test.sh"
 journey keyboard "$tests/e2e/keyboard_test.sh"
 journey start-end "$tests/runtime/process/start_end_trace_test.sh"
-PLANTED_LIBRARY=$testdir/tests/e2e/planted.dll journey planted "$tests/e2e/planted_library_test.sh"
+PLANTED_LIBRARY=$testdir/tests/e2e/planted.dll FAULT_INJECTOR=$testdir/tests/faults/fault_injector.dll \
+    journey planted "$tests/e2e/planted_library_test.sh"
 # Window properties forged and removed from a second process (the random
 # messages run on the port only): each case against a fresh program where
 # starts are quick or with NORVANE_SOAK, else all cases against one.
