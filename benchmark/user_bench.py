@@ -307,6 +307,16 @@ def cpu_ns(pid):
     return total
 
 
+def start_ticks(pid):
+    """When the process began (clock ticks after boot): with the number, it
+    tells one process from a later one that was given the same number."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return int(f.read().rsplit(")", 1)[1].split()[19])
+    except (OSError, ValueError, IndexError):
+        return None
+
+
 def thread_count(pid):
     try:
         return len(os.listdir("/proc/%d/task" % pid))
@@ -433,17 +443,25 @@ class Runs:
 
     def idle(self, proc, span):
         """On-CPU ms of the process, the Wine server and the other Wine
-        processes of the prefix over span seconds."""
+        processes of the prefix over span seconds, and how many of those
+        others were left out: a process that ended, began or had its number
+        taken by another between the two samples was not there for the whole
+        span, and its difference would count another's time (once a negative
+        sum)."""
         server, others = prefix_processes(self.prefix)
         others = [p for p in others if p != proc.pid]
-        before = (cpu_ns(proc.pid), cpu_ns(server) if server else None, [cpu_ns(p) for p in others])
+        sample = lambda: (cpu_ns(proc.pid), cpu_ns(server) if server else None,
+                          {p: (start_ticks(p), cpu_ns(p)) for p in others})
+        before = sample()
         self.watch.pump(span, [proc.pidfd])
-        after = (cpu_ns(proc.pid), cpu_ns(server) if server else None, [cpu_ns(p) for p in others])
+        after = sample()
         if proc.poll() is not None or before[0] is None or after[0] is None:
-            return None, None, None
+            return None, None, None, None
         ms = lambda a, b: (b - a) / 1e6 if a is not None and b is not None else None
-        helpers = sum(ms(a, b) or 0 for a, b in zip(before[2], after[2]))
-        return ms(before[0], after[0]), ms(before[1], after[1]), helpers
+        whole = [p for p in others if before[2][p][0] is not None and before[2][p][0] == after[2][p][0]
+                 and before[2][p][1] is not None and after[2][p][1] is not None]
+        helpers = sum(ms(before[2][p][1], after[2][p][1]) for p in whole)
+        return ms(before[0], after[0]), ms(before[1], after[1]), helpers, len(others) - len(whole)
 
     def stop(self, proc):
         if proc.poll() is None:
@@ -538,10 +556,11 @@ def product_round(runs, exe, figures, idle_span):
         if window is None:
             note("%s: no window" % os.path.basename(exe))
             return
-        cpu, server, helpers = runs.idle(proc, idle_span)
+        cpu, server, helpers, left = runs.idle(proc, idle_span)
         figures["idle_window"].append(cpu)
         figures["idle_window_server"].append(server)
         figures["idle_window_helpers"].append(helpers)
+        figures["idle_window_left"].append(left)
         figures["hwm_window"].append(vm_hwm_kib(proc.pid))
         # Untraced cross-check of the traced figure: a worker thread appears
         # in /proc; the run is over when the thread count is back. Sampled
@@ -575,10 +594,11 @@ def product_round(runs, exe, figures, idle_span):
             return
         runs.watch.pump(0.3)  # the launch procedure's last wait, then the pause
         figures["hwm_run"].append(vm_hwm_kib(proc.pid))
-        cpu, server, helpers = runs.idle(proc, idle_span)
+        cpu, server, helpers, left = runs.idle(proc, idle_span)
         figures["idle_pause"].append(cpu)
         figures["idle_pause_server"].append(server)
         figures["idle_pause_helpers"].append(helpers)
+        figures["idle_pause_left"].append(left)
     finally:
         runs.stop(proc)
 
@@ -591,10 +611,11 @@ def baseline_round(runs, exe, figures, idle_span):
         if window is None:
             note("%s: no window" % os.path.basename(exe))
             return
-        cpu, server, helpers = runs.idle(proc, idle_span)
+        cpu, server, helpers, left = runs.idle(proc, idle_span)
         figures["idle_window"].append(cpu)
         figures["idle_window_server"].append(server)
         figures["idle_window_helpers"].append(helpers)
+        figures["idle_window_left"].append(left)
         figures["hwm_window"].append(vm_hwm_kib(proc.pid))
         # The control for the program's unmap: a bare window closing takes
         # as long under Wine without a window manager.
@@ -683,6 +704,12 @@ def stats(values, scale=1.0, digits=0):
     return text + (" [%d missing]" % missing if missing else "")
 
 
+def left_out(product, baseline, key):
+    """What the row of the other Wine processes leaves out, when anything."""
+    n = sum(v or 0 for side in (product, baseline) if side for v in side[key])
+    return " (%d left out: not there for the whole span)" % n if n else ""
+
+
 def ratios(a, b):
     return [x / y if x is not None and y else None for x, y in zip(a, b)]
 
@@ -729,12 +756,13 @@ def print_table(product, baseline, floor, sizes, rounds, display, click_source, 
          stats(baseline["idle_window"], 1, 2), "", "program 0"),
         ("  wineserver over the same span, ms", stats(product["idle_window_server"], 1, 2),
          stats(baseline["idle_window_server"], 1, 2), "", ""),
-        ("  other Wine processes, same span, ms", stats(product["idle_window_helpers"], 1, 2),
-         stats(baseline["idle_window_helpers"], 1, 2), "", ""),
+        ("  other Wine processes, same span, ms" + left_out(product, baseline, "idle_window_left"),
+         stats(product["idle_window_helpers"], 1, 2), stats(baseline["idle_window_helpers"], 1, 2), "", ""),
         ("idle CPU, %gs of the repeat pause, ms" % IDLE_SPAN, stats(product["idle_pause"], 1, 2), "", "",
          "program 0"),
         ("  wineserver over the same span, ms", stats(product["idle_pause_server"], 1, 2), "", "", ""),
-        ("  other Wine processes, same span, ms", stats(product["idle_pause_helpers"], 1, 2), "", "", ""),
+        ("  other Wine processes, same span, ms" + left_out(product, None, "idle_pause_left"),
+         stats(product["idle_pause_helpers"], 1, 2), "", "", ""),
     ]
     widths = [46, 26, 48, 38]
     header = ("figure", "program", "bare window; floor", "ratio to bare; to floor", "target")
@@ -780,7 +808,7 @@ def main():
     watch = XWatch()
     runs = Runs(build, watch, prefix)
     names = ["start", "hwm_window", "hwm_run", "idle_window", "idle_window_server", "idle_window_helpers",
-             "idle_pause", "idle_pause_server", "idle_pause_helpers", "unmap", "repeat_worker_seen",
+             "idle_pause", "idle_pause_server", "idle_pause_helpers", "idle_window_left", "idle_pause_left", "unmap", "repeat_worker_seen",
              "run_create", "run_priority", "run_wm_wait", "run_priority_own", "run_exitprocess", "run_exit"]
     product = {n: [] for n in names}
     base = {n: [] for n in names}
