@@ -13,6 +13,13 @@
 #
 # Stack: every thread's reservation is the image's default, 1 MiB (the
 # linker would make it 2 MiB); 4096 bytes are committed at creation.
+#
+# Flags for the loader: terminal-server aware (the program wants no private
+# Windows folder or mapped INI files on a terminal server), and on the PE32
+# no structured exception handlers: the code never installs a frame through
+# fs:0, so the system calls no handler inside the image, whatever a
+# corrupted stack names. The linker's own defaults stay: relocations with
+# dynamic base, NX compatible, high-entropy addresses on the port.
 
 set(NORVANE_LINK_SCRIPT ${CMAKE_BINARY_DIR}/norvane-link.x)
 if(NOT EXISTS ${NORVANE_LINK_SCRIPT})
@@ -33,8 +40,10 @@ endif()
 
 if(NORVANE_PORT)
     set(NORVANE_ENTRY MainSequence)
+    set(NORVANE_LOADER_FLAGS -Wl,--tsaware)
 else()
     set(NORVANE_ENTRY _MainSequence)
+    set(NORVANE_LOADER_FLAGS -Wl,--tsaware -Wl,--no-seh)
 endif()
 
 function(norvane_add_image name)
@@ -45,6 +54,7 @@ function(norvane_add_image name)
         -static -static-libgcc -static-libstdc++
         -Wl,--no-insert-timestamp
         -Wl,--stack=0x100000
+        ${NORVANE_LOADER_FLAGS}
         -Wl,-T,${NORVANE_LINK_SCRIPT}
         -Wl,-Map=$<TARGET_FILE_DIR:${name}>/${name}.map
         $<$<CONFIG:Release>:-s>)
