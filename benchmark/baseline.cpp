@@ -24,9 +24,9 @@
 // accelerators, properties and container subclass, its brush, and the
 // three buttons, each subclassed and given its font. Like the program it has
 // no C runtime start-up (its own entry point), imports what the program
-// imports (msvcrt, gdi32, user32, kernel32) and carries its
-// icon and version resource. The program over this floor is the cost of its
-// own code.
+// imports (msvcrt, gdi32, user32, kernel32) and carries its icon, version
+// resource and manifest. The program over this floor is the cost of its own
+// code.
 #include <windows.h>
 #ifdef BASELINE_FLOOR
 #include <commctrl.h>

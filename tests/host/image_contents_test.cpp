@@ -1,6 +1,7 @@
-// What the image shows the system: the libraries it imports, its icon group
-// and version resource, and no build time anywhere in its headers.
+// What the image shows the system: the libraries it imports, its icon group,
+// version resource and manifest, and no build time anywhere in its headers.
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -58,6 +59,14 @@ protected:
         return out;
     }
 };
+
+// The resource tests that both images must pass.
+class BothResourceTest : public ResourceTest, public testing::WithParamInterface<Which> {
+protected:
+    Which Image() const override { return GetParam(); }
+};
+INSTANTIATE_TEST_SUITE_P(Images, BothResourceTest, testing::Values(Which::PE32, Which::PORT),
+                         [](const testing::TestParamInfo<Which>& i) { return i.param == Which::PORT ? "port" : "pe32"; });
 
 uint16_t Le16(const image::Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 uint32_t Le32(const image::Bytes& b, size_t at) { return uint32_t(Le16(b, at) | Le16(b, at + 2) << 16); }
@@ -204,6 +213,82 @@ TEST_F(ResourceTest, VersionSays21AndNamesTheProduct)
     for (auto& e : expected) {
         ASSERT_TRUE(strings.count(e.key)) << e.key << " missing";
         EXPECT_EQ(strings[e.key], e.value) << e.key;
+    }
+}
+
+// A manifest's elements in order: the name without a namespace prefix, and
+// the attributes as written.
+struct Element {
+    std::string name;
+    std::map<std::string, std::string> attributes;
+};
+
+std::vector<Element> Elements(const std::string& xml)
+{
+    std::vector<Element> out;
+    for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+        if (xml.compare(at, 4, "<!--") == 0) {
+            at = xml.find("-->", at);
+            if (at == std::string::npos) break;
+            continue;
+        }
+        size_t end = xml.find('>', at);
+        if (end == std::string::npos || end == at + 1 || std::strchr("?!/", xml[at + 1])) continue;
+        std::string tag = xml.substr(at + 1, end - at - 1);
+        Element e;
+        size_t p = tag.find_first_of(" \t\r\n/");
+        e.name = tag.substr(0, p);
+        if (size_t colon = e.name.find(':'); colon != std::string::npos) e.name = e.name.substr(colon + 1);
+        while (p != std::string::npos && (p = tag.find('=', p)) != std::string::npos) {
+            size_t nameEnd = tag.find_last_not_of(" \t\r\n", p - 1) + 1;
+            size_t nameStart = tag.find_last_of(" \t\r\n", nameEnd - 1) + 1;
+            size_t open = tag.find_first_of("\"'", p);
+            size_t close = open == std::string::npos ? open : tag.find(tag[open], open + 1);
+            if (close == std::string::npos) break;
+            e.attributes[tag.substr(nameStart, nameEnd - nameStart)] = tag.substr(open + 1, close - open - 1);
+            p = close + 1;
+        }
+        out.push_back(e);
+    }
+    return out;
+}
+
+// The application manifest, embedded so that Windows (from Vista on) reads
+// no Norvane.exe.manifest planted beside the image. It names the program and
+// runs it as its caller, and holds nothing else, since any other element
+// changes the program: <file> sends bare-name loads of that library to the
+// image's folder; <dependency> (common controls 6) changes the controls and
+// what the start-up probe loads; <windowsSettings> (dpiAware) stops Windows
+// scaling the window; <compatibility> (supportedOS) changes the version
+// GetVersionExA answers, and with it the start-up probe.
+TEST_P(BothResourceTest, ManifestNamesTheProgramRunsAsInvokerAndNothingElse)
+{
+    std::vector<const ResourceEntry*> manifests;
+    for (const ResourceEntry& e : entries)
+        if (e.type == 24) manifests.push_back(&e);  // RT_MANIFEST
+    ASSERT_EQ(manifests.size(), 1u) << "manifests";
+    EXPECT_EQ(manifests[0]->id, 1u) << "the process's own manifest is identifier 1";
+    std::vector<Element> elements = Elements(std::string(manifests[0]->data.begin(), manifests[0]->data.end()));
+    const std::set<std::string> allowed = {"assembly", "assemblyIdentity", "trustInfo", "security",
+                                           "requestedPrivileges", "requestedExecutionLevel"};
+    for (const Element& e : elements) EXPECT_TRUE(allowed.count(e.name)) << "<" << e.name << "> in the manifest";
+    struct { const char* element; const char* attribute; const char* value; } expected[] = {
+        {"assembly", "xmlns", "urn:schemas-microsoft-com:asm.v1"},
+        {"assembly", "manifestVersion", "1.0"},
+        {"assemblyIdentity", "type", "win32"},
+        {"assemblyIdentity", "name", "Norvane"},
+        {"assemblyIdentity", "version", "2.1.0.0"},
+        {"assemblyIdentity", "processorArchitecture", GetParam() == Which::PORT ? "amd64" : "x86"},
+        {"trustInfo", "xmlns", "urn:schemas-microsoft-com:asm.v3"},
+        {"requestedExecutionLevel", "level", "asInvoker"},
+        {"requestedExecutionLevel", "uiAccess", "false"},
+    };
+    for (auto& x : expected) {
+        auto named = std::count_if(elements.begin(), elements.end(), [&](const Element& e) { return e.name == x.element; });
+        auto found = std::find_if(elements.begin(), elements.end(), [&](const Element& e) { return e.name == x.element; });
+        ASSERT_EQ(named, 1) << "<" << x.element << "> elements";
+        auto a = found->attributes.find(x.attribute);
+        EXPECT_EQ(a == found->attributes.end() ? "(none)" : a->second, x.value) << x.element << " " << x.attribute;
     }
 }
 

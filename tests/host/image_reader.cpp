@@ -32,6 +32,9 @@ bool PeImage::Load(const std::string& path, std::string* error)
     magic = U16(opt);
     if (magic != 0x10B && magic != 0x20B) { *error = "not a PE32 or PE32+ optional header"; return false; }
     subsystem = U16(opt + 68);
+    fileCharacteristics = U16(peOffset + 22);
+    dllCharacteristics = U16(opt + 70);
+    checksumOffset = uint32_t(opt + 64);
     // PE32+ widens the image base and the four stack and heap sizes to 64
     // bits, which moves the data directories by 16 bytes.
     size_t dirs = Plus() ? opt + 108 : opt + 92;
@@ -50,6 +53,7 @@ bool PeImage::Load(const std::string& path, std::string* error)
         s.rva = U32(sec + 12);
         s.rawSize = U32(sec + 16);
         s.rawOffset = U32(sec + 20);
+        s.characteristics = U32(sec + 36);
         sections.push_back(s);
     }
     return true;

@@ -24,6 +24,7 @@ using model::Bytes;
 struct Section {
     std::string name;
     uint32_t rva = 0, virtualSize = 0, rawOffset = 0, rawSize = 0;
+    uint32_t characteristics = 0;
 };
 
 // A PE32 or, for the 64-bit port, a PE32+ image. Addresses are kept to their
@@ -34,6 +35,8 @@ struct PeImage {
     Bytes file;
     uint32_t peOffset = 0;
     uint16_t machine = 0, magic = 0, subsystem = 0;  // magic 0x10B PE32, 0x20B PE32+
+    uint16_t fileCharacteristics = 0, dllCharacteristics = 0;
+    uint32_t checksumOffset = 0;  // of the optional header's CheckSum field
     uint32_t imageBase = 0;
     uint32_t timestamp = 0;
     uint64_t stackReserve = 0, stackCommit = 0;

@@ -10,8 +10,9 @@
 . "$(dirname "$0")/../e2e/lib.sh" "$1"
 key='HKCU\Software\Wine\AppDefaults\Norvane.exe'
 # The relay trace shows only the record's address, not the answer: a copy of
-# window_facts named Norvane.exe gets the same answer (neither image has a
-# manifest) and prints it. A local copy, as checks.sh makes them.
+# window_facts named Norvane.exe gets the same answer (the program's manifest
+# names no supported systems, and window_facts has none) and prints it. A
+# local copy, as checks.sh makes them.
 probe=$(mktemp -d "${TMPDIR:-/tmp}/norvane-probe.XXXXXX")
 cp "$WINDOW_FACTS" "$probe/Norvane.exe"
 trap '$WINE reg delete "$key" /f >/dev/null 2>&1; rm -rf "$probe"; e2e_cleanup' EXIT
