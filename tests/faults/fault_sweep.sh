@@ -25,6 +25,11 @@
 #   FAULT_CASES      "JOURNEY PLAN" lines to run instead (e.g. "run once:HeapAlloc:5";
 #                    plans as in fault_injector.cpp), each outcome printed
 #   FAULT_ONLY       only the calls of this function
+#   FAULT_LANES      cases run side by side, each lane on a display of its
+#                    own (a private Xvfb with openbox) sharing the Wine
+#                    server; default 2 where starts are slow (E2E_TIME_SCALE
+#                    above 1: an emulated machine spends a case's seconds
+#                    starting Wine processes, one processor each), else 1
 # and lib.sh's NORVANE, WINE, E2E_TIME_SCALE. Prints one FAIL line per
 # defect, the census of each journey and the table of outcomes.
 . "$(dirname "$0")/../e2e/lib.sh" "$1"
@@ -84,11 +89,8 @@ run_case() {
     if grep -aq '^crash ' "$LOG" 2>/dev/null; then
         OUTCOME=crash HOW=$(grep -a '^crash ' "$LOG" | head -n 1)
     fi
-    TALLY[$OUTCOME]=$(( ${TALLY[$OUTCOME]:-0} + 1 ))
-    TALLY[cases]=$(( ${TALLY[cases]:-0} + 1 ))
-    TALLY[$HOW]=$(( ${TALLY[$HOW]:-0} + 1 ))
     echo "$journey $plan $OUTCOME $(awk -v a="$began" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }') $HOW" \
-        >>"$WORK/cases"
+        >>"$WORK/cases${LANE:+-$LANE}"
     case $OUTCOME in
         works|ends) ;;
         *) echo "FAIL faults: $journey $plan: $OUTCOME ($HOW; failed: $(grep -a '^fail ' "$LOG" 2>/dev/null |
@@ -116,35 +118,73 @@ if [ -n "${FAULT_CASES:-}" ]; then
 fi
 census run
 census exit
-TALLY=()
 : >"$WORK/cases"
 started=$(date +%s)
+# The cases, one "JOURNEY PLAN" line each.
 only() { if [ -n "${FAULT_ONLY:-}" ]; then grep -a "^call $FAULT_ONLY "; else cat; fi; }
-if [ -n "$SOAK" ]; then
-    for journey in run exit; do
-        while read -r name count; do
-            for ((n = 1; n <= count; n++)); do
-                run_case "$journey" "once:$name:$n"
-                run_case "$journey" "from:$name:$n"
-            done
-        done < <(grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2 }' | sort | uniq -c |
-                 awk '{ print $2, $1 }')
+{
+    if [ -n "$SOAK" ]; then
+        for journey in run exit; do
+            grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2 }' | sort | uniq -c |
+                awk -v j="$journey" '{ for (n = 1; n <= $1; n++) print j, "once:" $2 ":" n "\n" j, "from:" $2 ":" n }'
+        done
+    else
+        # Each call site once: the exit journey adds only the sites the run
+        # journey does not reach.
+        for journey in run exit; do
+            grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2, $3 }' | sort -u >"$WORK/sites-$journey"
+        done
+        awk '{ sub(/^\+/, "", $2); print "run site:" $1 ":" $2 }' "$WORK/sites-run"
+        comm -13 "$WORK/sites-run" "$WORK/sites-exit" | awk '{ sub(/^\+/, "", $2); print "exit site:" $1 ":" $2 }'
+    fi
+    for ((seed = 1; seed <= SEEDS; seed++)); do
+        echo "run random:$seed:$PERCENT"
+        echo "exit random:$seed:$PERCENT"
     done
-else
-    # Each call site once: the exit journey adds only the sites the run
-    # journey does not reach.
-    for journey in run exit; do
-        grep -a '^call ' "$WORK/census-$journey" | only | awk '{ print $2, $3 }' | sort -u >"$WORK/sites-$journey"
+} >"$WORK/plans"
+
+# lane_display N: an X display of lane N's own with a window manager, as the
+# first lane's has; sets DISPLAY. Its processes end with the sweep.
+lane_display() {
+    local n
+    for n in $(seq $((90 + $1 * 7)) 199); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
     done
-    while read -r name site; do run_case run "site:$name:${site#+}"; done <"$WORK/sites-run"
-    while read -r name site; do run_case exit "site:$name:${site#+}"; done \
-        < <(comm -13 "$WORK/sites-run" "$WORK/sites-exit")
-fi
-for ((seed = 1; seed <= SEEDS; seed++)); do
-    run_case run "random:$seed:$PERCENT"
-    run_case exit "random:$seed:$PERCENT"
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset </dev/null >/dev/null 2>&1 &
+    LANE_PIDS+=($!)
+    DISPLAY=:$n
+    for _ in $(seq 1 $((100 * E2E_TIME_SCALE))); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    openbox --sm-disable --config-file "$(dirname "$0")/../support/openbox-rc.xml" </dev/null >/dev/null 2>&1 &
+    LANE_PIDS+=($!)
+    for _ in $(seq 1 $((100 * E2E_TIME_SCALE))); do wm_present && break; sleep 0.1; done
+}
+
+LANES=${FAULT_LANES:-$([ "$E2E_TIME_SCALE" -gt 1 ] && echo 2 || echo 1)}
+LANE_PIDS=()
+trap 'kill "${LANE_PIDS[@]}" 2>/dev/null; rm -rf "$local_dir"; e2e_cleanup' EXIT
+lanes=()
+for ((lane = 1; lane < LANES; lane++)); do
+    (
+        LANE=$lane LOG=$local_dir/fault-$lane.log
+        lane_display "$lane"
+        export DISPLAY
+        while read -r journey plan; do run_case "$journey" "$plan"; done < <(awk -v l="$lane" -v n="$LANES" 'NR % n == l' "$WORK/plans")
+        [ -z "$NORVANE_PID" ] || stop_norvane
+        kill "${LANE_PIDS[@]}" 2>/dev/null
+    ) &
+    lanes+=($!)
 done
-echo "fault cases: $(( $(date +%s) - started )) s"
+while read -r journey plan; do run_case "$journey" "$plan"; done < <(awk -v n="$LANES" 'NR % n == 0' "$WORK/plans")
+[ ${#lanes[@]} -eq 0 ] || wait "${lanes[@]}"
+cat "$WORK"/cases-* >>"$WORK/cases" 2>/dev/null
+sort -o "$WORK/cases" "$WORK/cases"
+declare -A TALLY=()
+while read -r _ _ outcome _ how; do
+    TALLY[$outcome]=$(( ${TALLY[$outcome]:-0} + 1 ))
+    TALLY[cases]=$(( ${TALLY[cases]:-0} + 1 ))
+    TALLY[$how]=$(( ${TALLY[$how]:-0} + 1 ))
+done <"$WORK/cases"
+echo "fault cases: $(( $(date +%s) - started )) s, $LANES lane(s)"
 printf 'faults %-10s %6s %6s %6s %6s %6s\n' image cases works ends crash wedge
 printf 'faults %-10s %6d %6d %6d %6d %6d\n' "$IMAGE" "${TALLY[cases]:-0}" "${TALLY[works]:-0}" \
     "${TALLY[ends]:-0}" "${TALLY[crash]:-0}" "${TALLY[wedge]:-0}"
