@@ -71,11 +71,22 @@ check_reproducible() {
     fi
 }
 
+# phase WHAT: a line with the time WHAT took, since the previous phase, and
+# since the test command began.
+phase() {
+    say "time: $1 $(awk -v a="$PHASE_AT" -v b="$EPOCHREALTIME" -v t="$TEST_AT" \
+        'BEGIN { printf "%.0f s (%.0f s in all)", b - a, b - t }')"
+    PHASE_AT=$EPOCHREALTIME
+}
+
 cmd_test() {
+    TEST_AT=$EPOCHREALTIME PHASE_AT=$EPOCHREALTIME
     install_missing
-    local rc=0 guest_build
+    phase "packages"
+    local rc=0 guest_build where
     # The PE32's tree (minutes of downloading and unpacking, and on a host
-    # without IA-32 a Wine prefix made in the guest) is made meanwhile; the
+    # without IA-32 a Wine prefix made in the guest) is made meanwhile, once
+    # for the machine (tests/pe32/guest.sh keeps it out of the clone); the
     # PE32 checks find it ready, or make it themselves and say why not.
     # On a host that runs IA-32 code the second Wine's tree is needed too.
     # At the lowest priority: the journeys that run meanwhile are timed (on
@@ -83,47 +94,54 @@ cmd_test() {
     # Both trees at once: unpacking is one process each, and while the
     # journeys run a core is mostly idle.
     mkdir -p "$top/build/win32"
+    where=$("$top/tests/pe32/guest.sh" where "$top/build/win32")
     {
         renice -n 19 -p $BASHPID >/dev/null 2>&1 || true
         ionice -c 3 -p $BASHPID >/dev/null 2>&1 || true
         "$top/tests/pe32/guest.sh" build "$top/build/win32" >"$top/build/win32/guest-build.log" 2>&1 &
-        if [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = host ]; then
+        if [ "$where" = host ]; then
             "$top/tests/pe32/guest.sh" build --suite trixie "$top/build/win32" \
                 >"$top/build/win32/guest-build-trixie.log" 2>&1 || { wait; false; }
         fi && wait $!
     } &
     guest_build=$!
-    # The PE32's image tests read the port's image too: the one just built.
-    build_preset win64
+    # The PE32 first: its checks need only its own build and the tree, and
+    # are the longest part, so they start as soon as both are there and run
+    # beside everything the host does after (each side has a display, a Wine
+    # server and a prefix of its own, and mostly waits for windows). Their
+    # lines come after the port's, from a log. The port is built meanwhile
+    # at a lower priority than the checks' timed journeys. The PE32's image
+    # tests read the port's image too: the one built next.
     build_preset win32 -DNORVANE_PORT_BUILD="$top/build/win64"
+    phase "PE32 build"
+    local pe32_log=$top/build/win32/pe32-checks.log pe32
+    {
+        wait_for "$guest_build"
+        PHASE_AT=$EPOCHREALTIME
+        phase "the PE32's tree ready"
+        pe32_everyday
+        phase "PE32 checks"
+    } >"$pe32_log" 2>&1 &
+    pe32=$!
+    cmake --preset win64 >/dev/null
+    nice -n 10 cmake --build --preset win64
+    phase "port build"
     ctest --preset win32 || rc=1
-    # On a host that runs IA-32 code the PE32 checks run beside the port's
-    # tests, once the trees are made: each has a display, a Wine server and a
-    # prefix of its own, and both mostly wait for windows. Their lines come
-    # after the port's, from a log. The emulated guest would take a core
-    # from the port's journeys for half an hour: there they run after them.
-    local pe32_log=$top/build/win32/pe32-checks.log pe32="" beside=0
-    [ "$("$top/tests/pe32/guest.sh" where "$top/build/win32")" = host ] && beside=1
-    if [ $beside -eq 1 ]; then
-        {
-            while kill -0 "$guest_build" 2>/dev/null; do sleep 1; done
-            pe32_everyday
-        } >"$pe32_log" 2>&1 &
-        pe32=$!
-    fi
+    phase "PE32 image tests"
     ctest --preset win64 || rc=1
+    phase "port tests"
     { check_reproducible win32 && check_reproducible win64; } >"$top/build/reproducible.log" 2>&1 || rc=1
     cat "$top/build/reproducible.log"
-    if [ $beside -eq 1 ]; then
-        wait "$pe32" || rc=1
-        wait "$guest_build" || say "the PE32's tree was not made in the background (see build/win32/guest-build*.log); the checks tried themselves"
-        cat "$pe32_log"
-    else
-        wait "$guest_build" || say "the PE32's tree was not made in the background (see build/win32/guest-build*.log); the checks try again"
-        pe32_everyday || rc=1
-    fi
+    phase "second clean builds"
+    wait "$pe32" || rc=1
+    wait "$guest_build" || say "the PE32's tree was not made in the background (see build/win32/guest-build*.log); the checks tried themselves"
+    cat "$pe32_log"
+    phase "waiting for the PE32 checks"
     return $rc
 }
+
+# wait_for PID: until the process PID (not a child of this shell) has ended.
+wait_for() { while kill -0 "$1" 2>/dev/null; do sleep 1; done; }
 
 # The test command's PE32 checks: both Wines on a host that runs IA-32 code.
 pe32_everyday() {

@@ -10,7 +10,8 @@
 #       of its own); elsewhere QEMU emulates the whole machine.
 #       NORVANE_PE32_WHERE=host|guest overrides the answer.
 #   guest.sh build [--suite SUITE] BUILD_DIR
-#       makes the guest under BUILD_DIR/guest/, or reuses it: the root
+#       makes the guest under BUILD_DIR/guest/ (a link into the machine's
+#       cache, see guest_home), or reuses it: the root
 #       filesystem (Debian packages only, by mmdebstrap), its kernel, a small
 #       initrd and a win32 Wine prefix on a disk overlay. Each part is rebuilt
 #       only when what it is made from changes (see the *.key files).
@@ -48,10 +49,24 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
 
 # ---- where the PE32 can run -------------------------------------------------
 
+# guest_home BUILD_DIR DIR: BUILD_DIR/DIR, made a link to the machine's cache
+# of guests (NORVANE_GUEST_CACHE, default ~/.cache/norvane; empty: none) when
+# it does not exist yet. The tree, kernel and prefix depend only on what the
+# stage keys name, not on the clone: every clone and CI run on this machine
+# then shares them, and builds them once.
+guest_home() {
+    local build=$1 dir=$2 cache=${NORVANE_GUEST_CACHE-${XDG_CACHE_HOME:-$HOME/.cache}/norvane}
+    if [ -n "$cache" ] && [ ! -e "$build/$dir" ] && [ ! -L "$build/$dir" ]; then
+        mkdir -p "$cache/$dir" "$build"
+        ln -sfn "$(cd "$cache/$dir" && pwd)" "$build/$dir"
+    fi
+    mkdir -p "$build/$dir"
+}
+
 cmd_where() {
     case "${NORVANE_PE32_WHERE:-}" in host|guest) echo "$NORVANE_PE32_WHERE"; return ;; esac
     local dir
-    if [ -n "${1:-}" ]; then dir=$1/guest; mkdir -p "$dir"; else dir=$(mktemp -d); fi
+    if [ -n "${1:-}" ]; then guest_home "$1" guest; dir=$1/guest; else dir=$(mktemp -d); fi
     local probe=$dir/ia32-probe rc=0
     # Built under a name of its own and renamed into place: the test command
     # asks from two processes at once, and a probe run while the other was
@@ -369,6 +384,7 @@ run_stage() {
 cmd_build() {
     local build=$1 dir=guest
     [ "$SUITE" = bookworm ] || dir=guest-$SUITE
+    guest_home "$build" "$dir"
     mkdir -p "$build/$dir/logs"
     GUEST=$(cd "$build/$dir" && pwd)
     WHERE=$(cmd_where "$build")
