@@ -182,10 +182,10 @@ inline const HostileForgedCase HOSTILE_LIFECYCLE[] = {
 // then a forged WM_TIMER waits behind it, then Escape ends the loop. The
 // timer names kernel32's ExitProcess, which lies at the same address in
 // every process: a loop that dispatches it ends the program with the low
-// byte of the window's handle as exit code, as one once did. Wine runs the
-// move and size loop itself only on a display without a window manager. (A
-// menu loop cannot be started so: window 2 has neither a menu nor a system
-// menu.)
+// byte of the window's handle as exit code, as one once did. A posted move
+// or size command starts a loop in Wine on a display without a window
+// manager; with one, only while a mouse button is held. (A menu loop cannot
+// be started so: window 2 has neither a menu nor a system menu.)
 struct HostileModalCase {
     const char* what;
     WPARAM command;

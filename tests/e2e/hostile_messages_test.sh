@@ -127,7 +127,8 @@ fi
 if [[ "$PARTS" == *" properties-at-once "* ]]; then
     one_case run_button_ends_it property all
 fi
-# Wine runs the move loop itself only when no window manager takes the move.
+# Without a window manager a posted move or size command starts Wine's loop
+# at once; with one, only while a mouse button is held.
 if [[ "$PARTS" == *" modal "* ]]; then
     check "modal loops: the window manager is stopped" wm_off
     for case in 0 1; do
