@@ -157,7 +157,8 @@ void PostEventWindowDestroy();
 // a WM_TIMER naming a timer procedure (DispatchMessageA would call it; the
 // runtime sets no timer with one), a device context in a queued message
 // (they travel only in sent ones; not every platform checks one before
-// drawing on it). Such a message is never dispatched.
+// drawing on it). EventWait dispatches no such message, nor do the system's
+// modal loops while the message filter is installed.
 bool QueuedMessageForged(const MSG& msg);
 // A message-filter hook on the calling thread, through which the system's
 // modal loops (moving, sizing, menus) skip what QueuedMessageForged refuses;
