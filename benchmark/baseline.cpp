@@ -17,7 +17,7 @@
 // narrowed and winmm and comctl32 loaded from the system folder, then the
 // three private heaps and the
 // TLS slots, the hidden "PostEventClass" window and "KX_PostEventMessage",
-// the locks and the run-once look-ups, the library probe, the icon, cursor
+// the message filter, the locks and the run-once look-ups, the library probe, the icon, cursor
 // and stock font, InitCommonControlsEx 0xB48, the processor count (the
 // launch procedure's, before the window), the two fonts through their
 // CreateDCA/CreateFontA, then the window's class, window, centring, show,
@@ -181,6 +181,11 @@ LRESULT CALLBACK FloorPostEventProc(HWND window, UINT message, WPARAM wParam, LP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+LRESULT CALLBACK FloorMessageFilter(int code, WPARAM wParam, LPARAM lParam)
+{
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void FloorServices()
 {
     // String service: its heap, slot and the main thread's work record.
@@ -190,9 +195,9 @@ void FloorServices()
     HeapAlloc(stringHeap, 0, 16);
     TlsSetValue(stringSlot, work);
 
-    // Event service: lock, hidden window, message, the per-thread data slot
-    // with the main thread's block, the bindings map behind the run-once
-    // pool registry.
+    // Event service: lock, hidden window, message, message filter, the
+    // per-thread data slot with the main thread's block, the bindings map
+    // behind the run-once pool registry.
     FloorLock();
     RegisterWindowMessageA("KX_PostEventMessage");
     WNDCLASSA postClass = {};
@@ -204,6 +209,7 @@ void FloorServices()
     RegisterClassA(&postClass);
     CreateWindowExA(0, "PostEventClass", nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr, nullptr,
                     FloorInstance, nullptr);
+    SetWindowsHookExA(WH_MSGFILTER, FloorMessageFilter, nullptr, GetCurrentThreadId());
     DWORD dataSlot = TlsAlloc();
     TlsSetValue(dataSlot, FloorAlloc(256));
     FloorRunOnceLookUp();

@@ -54,6 +54,7 @@ void EventServiceInit()
 {
     InitializeCriticalSection(&EventLock);
     PostEventWindowCreate();
+    MessageFilterInstall();
     QueueSegment = ThreadDataRegister(sizeof(EventQueueState), EventQueueSetUp, EventQueueCleanUp);
     QueueReady = true;
     MapCreate(sizeof(EventBinding), EVENT_BINDINGS_TYPE, nullptr, &EventBindings,
@@ -63,6 +64,7 @@ void EventServiceInit()
 void EventServiceEnd()
 {
     PostEventWindowDestroy();
+    MessageFilterRemove();
 }
 
 EventQueueState* EventQueueGet()

@@ -93,9 +93,10 @@ extern UINT PostEventMessage;
 extern KeyedMap* EventBindings;
 
 // Start-up: the hidden window and its class, the registered message, the
-// per-thread queue segment, the bindings map, the event lock.
+// message filter on the calling thread, the per-thread queue segment, the
+// bindings map, the event lock.
 void EventServiceInit();
-// Destroys the hidden window.
+// Destroys the hidden window and removes the message filter.
 void EventServiceEnd();
 
 // EventEnqueue without data and flags.
@@ -150,6 +151,21 @@ void PostEventWindowCreate();
 // End part of EventServiceEnd: destroys the hidden window and frees the
 // blocks it will no longer deliver.
 void PostEventWindowDestroy();
+
+// Whether a message taken from the queue carries what only the system
+// itself hands over, and so was posted by someone else with made-up values:
+// a WM_TIMER naming a timer procedure (DispatchMessageA would call it; the
+// runtime sets no timer with one), a device context in a queued message
+// (they travel only in sent ones; not every platform checks one before
+// drawing on it). EventWait dispatches no such message, nor do the system's
+// modal loops while the message filter is installed.
+bool QueuedMessageForged(const MSG& msg);
+// A message-filter hook on the calling thread, through which the system's
+// modal loops (moving, sizing, menus) skip what QueuedMessageForged refuses;
+// installed by EventServiceInit, removed by EventServiceEnd. Without it the
+// program works as before, EventWait alone refusing.
+void MessageFilterInstall();
+void MessageFilterRemove();
 
 // Accelerators for the message EventWait is about to dispatch, or null.
 HACCEL ActiveAccelerators(HWND activeWindow);

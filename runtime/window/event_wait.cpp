@@ -5,12 +5,14 @@
 // A message that the active window's accelerators translate (Tab,
 // Shift+Tab) is not dispatched; the accelerator's WM_COMMAND has already run
 // TabNavigate, and the focus cues are shown. A queued message that only the
-// system itself could have sent is not dispatched at all. The wParam and
-// lParam of every fetched message are recorded for the window service (0 and
-// 0 when a queued event is returned). A thread whose message queue cannot
-// be read any more (GetMessageA fails) can neither use nor close its windows:
-// that is reported as a close request of no particular window (-1), where a
-// WM_NULL would have its caller wait again for ever.
+// system itself could have sent (QueuedMessageForged) is taken and returned
+// but not dispatched, as the message filter keeps the system's own modal
+// loops on this thread from dispatching it. The wParam and lParam of every
+// fetched message are recorded for the window service (0 and 0 when a
+// queued event is returned). A thread whose message queue cannot be read any
+// more (GetMessageA fails) can neither use nor close its windows: that is
+// reported as a close request of no particular window (-1), where a WM_NULL
+// would have its caller wait again for ever.
 #include "runtime/window/event.h"
 #include "runtime/window/window.h"
 
@@ -33,31 +35,6 @@ static EventFetch EventMessageFetch(MSG* msg, int32_t timeout)
     if (MsgWaitForMultipleObjects(0, nullptr, FALSE, (DWORD)timeout, EVENT_WAKE_MASK) == WAIT_TIMEOUT)
         return FETCH_NONE;
     return PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) ? FETCH_MESSAGE : FETCH_NONE;
-}
-
-// Whether a message taken from the queue carries what only the system
-// itself hands over, and so was posted by someone else with made-up values.
-// A WM_TIMER's lParam names a timer procedure that DispatchMessageA calls in
-// place of the window procedure; the runtime sets no timer with one. Device
-// contexts travel only in sent messages (erasing, control colours, printing)
-// and never in a queued WM_PAINT. Not every platform checks either before
-// using it: a made-up address is called, a made-up device context is drawn
-// on. Such a message is taken and returned but not dispatched.
-static bool QueuedMessageForged(const MSG& msg)
-{
-    switch (msg.message) {
-    case WM_TIMER:
-        return msg.lParam != 0;
-    case WM_PAINT:
-        return msg.wParam != 0;
-    case WM_ERASEBKGND:
-    case WM_ICONERASEBKGND:
-    case WM_PRINT:
-    case WM_PRINTCLIENT:
-        return true;
-    default:
-        return msg.message >= WM_CTLCOLORMSGBOX && msg.message <= WM_CTLCOLORSTATIC;
-    }
 }
 
 int32_t EventWait(int32_t timeout)

@@ -27,7 +27,8 @@
 //   - WM_CLOSE: to window 2 it is the user's close request (the program
 //     exits); to a button or the hidden window DefWindowProcA destroys it;
 //   - WM_SYSCOMMAND (close, minimise, maximise, the modal move, size and
-//     menu loops) and what DefWindowProcA turns into one: non-client mouse
+//     menu loops, which HOSTILE_MODAL starts on purpose, one at a time) and
+//     what DefWindowProcA turns into one: non-client mouse
 //     messages (WM_NCMOUSEMOVE to 0x00AD), system keys (WM_SYSKEYDOWN to
 //     WM_SYSDEADCHAR), F10 and Alt as plain keys, WM_CONTEXTMENU;
 //   - WM_SETREDRAW with FALSE: DefWindowProcA clears WS_VISIBLE, and a
@@ -174,6 +175,25 @@ inline const HostileForgedCase HOSTILE_LIFECYCLE[] = {
     {"WM_DESTROY posted to the hidden window", 4, WM_DESTROY, 0, 0},
     {"WM_NCDESTROY sent to the hidden window", 4, WM_NCDESTROY, 0, 0, true},
     {"WM_NCDESTROY posted to the hidden window", 4, WM_NCDESTROY, 0, 0},
+};
+
+// The system's modal loops, which dispatch the thread's messages themselves:
+// a system command posted to window 2 makes the default procedure run one,
+// then a forged WM_TIMER waits behind it, then Escape ends the loop. The
+// timer names kernel32's ExitProcess, which lies at the same address in
+// every process: a loop that dispatches it ends the program with the low
+// byte of the window's handle as exit code, as one once did. A posted move
+// or size command starts a loop in Wine on a display without a window
+// manager; with one, only while a mouse button is held. (A menu loop cannot
+// be started so: window 2 has neither a menu nor a system menu.)
+struct HostileModalCase {
+    const char* what;
+    WPARAM command;
+};
+
+inline const HostileModalCase HOSTILE_MODAL[] = {
+    {"WM_TIMER naming ExitProcess behind SC_MOVE, in the move loop", SC_MOVE},
+    {"WM_TIMER naming ExitProcess behind SC_SIZE, in the size loop", SC_SIZE},
 };
 
 // Window properties from a second process: each name the program reads, on

@@ -23,16 +23,20 @@
 # "properties-at-once" gives all six cases on every name one after another
 # to one program instead, then the run button (for the PE32 in an emulated
 # machine, where each start is slow).
+# Then, on the display with its window manager stopped, each modal-loop case
+# (a system command that starts one of the system's loops, a WM_TIMER naming
+# ExitProcess queued behind it, then Escape) against a fresh program: the run
+# button must still start the workers and end it with code 0.
 # The everyday run sends 20 000 random messages; NORVANE_SOAK=1 all 100 000.
 #   NORVANE_HOSTILE_SEED, NORVANE_HOSTILE_COUNT override the seed and count;
 #   NORVANE_HOSTILE_PARTS chooses the parts (default: messages lifecycle
-#   properties; also properties-at-once); HOSTILE_SENDER the sender built
+#   properties modal; also properties-at-once); HOSTILE_SENDER the sender built
 #   for the same Wine.
 . "$(dirname "$0")/lib.sh" "$1"
 seed=${NORVANE_HOSTILE_SEED:-7411}
 count=${NORVANE_HOSTILE_COUNT:-$([ -n "${NORVANE_SOAK:-}" ] && echo 100000 || echo 20000)}
 SENDER=${HOSTILE_SENDER:-$E2E_BUILD/tests/e2e/hostile_sender.exe}
-PARTS=" ${NORVANE_HOSTILE_PARTS:-messages lifecycle properties} "
+PARTS=" ${NORVANE_HOSTILE_PARTS:-messages lifecycle properties modal} "
 
 # A crash ends the process with Wine's report on stderr instead of a dialog
 # that would wait on the display.
@@ -124,5 +128,14 @@ if [[ "$PARTS" == *" properties "* ]]; then
 fi
 if [[ "$PARTS" == *" properties-at-once "* ]]; then
     one_case run_button_ends_it property all
+fi
+# Without a window manager a posted move or size command starts Wine's loop
+# at once; with one, only while a mouse button is held.
+if [[ "$PARTS" == *" modal "* ]]; then
+    check "modal loops: the window manager is stopped" wm_off
+    for case in 0 1; do
+        one_case run_button_ends_it modal "$case"
+    done
+    check "modal loops: the window manager runs again" wm_on
 fi
 finish

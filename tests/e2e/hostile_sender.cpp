@@ -3,7 +3,8 @@
 // the destruction case I (0 to 19) alone, or hostile_sender property I
 // [container] for the property case I (0 to 5, or all of them one after
 // another) on every property name the program reads, or on the container's
-// alone, then the drop-target marks on every window, left for the end.
+// alone, then the drop-target marks on every window, left for the end; or
+// hostile_sender modal I for the modal-loop case I alone.
 //
 // Targets: the control window "Norvane" (class "WindowClass_2"), its buttons
 // 4, 8 and 16, and the program's hidden "PostEventClass" window. First the
@@ -139,6 +140,21 @@ static const char* ForgedDeliver(const HostileForgedCase& c, LPARAM lParam)
     return fault ? fault : HostileCaseFault(Targets, Texts);
 }
 
+// A system command that starts a modal loop, the forged timer behind it and
+// Escape, all posted before the program takes the first; then the barrier
+// and the checks.
+static const char* ModalDeliver(const HostileModalCase& c)
+{
+    HWND window = Targets[0].window;
+    auto exitProcess = (LPARAM)GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitProcess");
+    if (!exitProcess || !PostMessageA(window, WM_SYSCOMMAND, c.command, 0) ||
+        !PostMessageA(window, WM_TIMER, 1, exitProcess) ||
+        !PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001))
+        return "not delivered";
+    const char* fault = Barrier();
+    return fault ? fault : HostileCaseFault(Targets, Texts);
+}
+
 // Each name (or the container's alone) on each target, then the barrier and
 // the checks after every change.
 static int PropertyCase(const HostilePropertyCase& c, bool containerOnly)
@@ -171,10 +187,13 @@ int main(int argc, char** argv)
     SetUnhandledExceptionFilter(SenderFault);
     bool lifecycle = strcmp(argv[1], "lifecycle") == 0;
     bool property = strcmp(argv[1], "property") == 0;
+    bool modal = strcmp(argv[1], "modal") == 0;
     bool allProperties = property && strcmp(argv[2], "all") == 0;
     uint64_t seed = _strtoui64(argv[1], nullptr, 10);
     int count = atoi(argv[2]);
     if (lifecycle && (count < 0 || count >= (int)(sizeof HOSTILE_LIFECYCLE / sizeof HOSTILE_LIFECYCLE[0])))
+        return 2;
+    if (modal && (count < 0 || count >= (int)(sizeof HOSTILE_MODAL / sizeof HOSTILE_MODAL[0])))
         return 2;
     if (property && (count < 0 || count >= (int)(sizeof HOSTILE_PROPERTIES / sizeof HOSTILE_PROPERTIES[0])))
         return 2;
@@ -218,6 +237,12 @@ int main(int argc, char** argv)
     if (lifecycle) {
         const HostileForgedCase& c = HOSTILE_LIFECYCLE[count];
         const char* fault = ForgedDeliver(c, c.lParam);
+        printf("forged %s: %s\n", c.what, fault ? fault : "survived");
+        return fault ? 1 : 0;
+    }
+    if (modal) {
+        const HostileModalCase& c = HOSTILE_MODAL[count];
+        const char* fault = ModalDeliver(c);
         printf("forged %s: %s\n", c.what, fault ? fault : "survived");
         return fault ? 1 : 0;
     }

@@ -33,6 +33,7 @@ NORVANE_PID=""
 trap 'e2e_cleanup' EXIT
 
 e2e_cleanup() {
+    wm_on
     [ -n "${KEEP_WORK:-}" ] && { echo "work kept in $WORK"; return; }
     [ -n "$NORVANE_PID" ] && kill -9 "$NORVANE_PID" 2>/dev/null
     rm -rf "$WORK"
@@ -95,6 +96,49 @@ wm_present() {
     local id
     id=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | sed -n 's/.*window id # //p')
     [ -n "$id" ] && xwininfo -id "$id" >/dev/null 2>&1
+}
+
+# wm_off: stops the display's window manager for checks on a bare display;
+# wm_on (and the end of the script) starts it again. The test environment's
+# own (wine-env.sh) where BUILD_DIR has one; else the openbox that runs on
+# this display (as in the PE32's machine), started again with its own
+# command line. wm_off fails when a window manager is left.
+E2E_SUPPORT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)
+WM_STOPPED=""
+WM_COMMAND=()
+wm_off() {
+    local pid i
+    WM_STOPPED=1
+    if [ -f "$E2E_BUILD/test-env/display" ]; then
+        bash "$E2E_SUPPORT/wine-env.sh" wm-off "$E2E_BUILD"
+    else
+        for pid in $(pgrep -x openbox); do
+            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "DISPLAY=$DISPLAY" || continue
+            mapfile -d '' -t WM_COMMAND <"/proc/$pid/cmdline"
+            kill "$pid"
+            for ((i = 0; i < 100 * E2E_TIME_SCALE; i++)); do
+                kill -0 "$pid" 2>/dev/null || break
+                sleep 0.05
+            done
+        done
+    fi
+    ! wm_present
+}
+wm_on() {
+    local i
+    [ -n "$WM_STOPPED" ] || return 0
+    WM_STOPPED=""
+    if [ -f "$E2E_BUILD/test-env/display" ]; then
+        bash "$E2E_SUPPORT/wine-env.sh" wm-on "$E2E_BUILD"
+        return
+    fi
+    [ ${#WM_COMMAND[@]} -gt 0 ] || return 0
+    "${WM_COMMAND[@]}" </dev/null >/dev/null 2>&1 &
+    for ((i = 0; i < 100 * E2E_TIME_SCALE; i++)); do
+        wm_present && return 0
+        sleep 0.1
+    done
+    return 1
 }
 
 # wait_window [seconds]: sets WID to the X window of "Norvane". Under a

@@ -10,8 +10,8 @@
 // IsChild, GetFocus, GetActiveWindow, GetKeyState, PeekMessageA), lookups
 // whose null means "absent" (GetPropA, RemovePropA), message senders whose
 // result is the receiver's (SendMessageA, DispatchMessageA, CallWindowProcA,
-// DefWindowProcA), and TlsGetValue, which fails only for an index that was
-// never allocated.
+// DefWindowProcA, CallNextHookEx), and TlsGetValue, which fails only for an
+// index that was never allocated.
 //
 // FAULT_IMPORTS(X): X(name, failure result, last error), imported by name.
 // FAULT_LOOKUPS(X): X(name, type, failure result, last error), entry points
@@ -77,7 +77,9 @@
     X(SetFocus, 0, ERROR_ACCESS_DENIED)                           \
     X(SetPropA, FALSE, ERROR_NOT_ENOUGH_MEMORY)                   \
     X(SetWindowPos, FALSE, ERROR_INVALID_WINDOW_HANDLE)           \
+    X(SetWindowsHookExA, 0, ERROR_NOT_ENOUGH_MEMORY)              \
     X(TranslateAcceleratorA, 0, ERROR_INVALID_HANDLE)             \
+    X(UnhookWindowsHookEx, FALSE, ERROR_INVALID_HOOK_HANDLE)      \
     X(UnregisterClassA, FALSE, ERROR_CLASS_HAS_WINDOWS)           \
     X(CreateDCA, 0, ERROR_NOT_ENOUGH_MEMORY)                      \
     X(CreateFontA, 0, ERROR_NOT_ENOUGH_MEMORY)                    \

@@ -116,10 +116,12 @@ PLANTED_LIBRARY=$testdir/tests/e2e/planted.dll FAULT_INJECTOR=$testdir/tests/fau
     journey planted "$tests/e2e/planted_library_test.sh"
 # Window properties forged and removed from a second process (the random
 # messages run on the port only): each case against a fresh program where
-# starts are quick or with NORVANE_SOAK, else all cases against one.
+# starts are quick or with NORVANE_SOAK, else all cases against one. Then
+# the forged timers behind the system's modal loops, on the display with its
+# window manager stopped.
 parts=properties
 [ "$scale" -gt 1 ] && [ -z "${NORVANE_SOAK:-}" ] && parts=properties-at-once
-NORVANE_HOSTILE_PARTS=$parts journey properties "$tests/e2e/hostile_messages_test.sh"
+NORVANE_HOSTILE_PARTS="$parts modal" journey properties "$tests/e2e/hostile_messages_test.sh"
 # spent WHAT PART...: the time since $started, when one of the parts ran.
 spent() {
     local what=$1 part; shift
