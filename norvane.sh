@@ -105,27 +105,32 @@ cmd_test() {
         fi && wait $!
     } &
     guest_build=$!
-    # The PE32 first: its checks need only its own build and the tree, and
-    # are the longest part, so they start as soon as both are there and run
-    # beside everything the host does after (each side has a display, a Wine
-    # server and a prefix of its own, and mostly waits for windows). Their
-    # lines come after the port's, from a log. The port is built meanwhile
-    # at a lower priority than the checks' timed journeys. The PE32's image
-    # tests read the port's image too: the one built next.
+    # The PE32 first: its checks need only its own build and the tree. In an
+    # emulated machine they are the longest part by far, so they start as
+    # soon as both are there and the port is built beside them at a lower
+    # priority; where the host runs IA-32 code they are short, and start
+    # once the port is built too. Either way they run beside the port's tests
+    # (each side has a display, a Wine server and a prefix of its own, and
+    # mostly waits for windows); their lines come after the port's, from a
+    # log. The PE32's image tests read the port's image too: the one built
+    # next.
     build_preset win32 -DNORVANE_PORT_BUILD="$top/build/win64"
     phase "PE32 build"
     local pe32_log=$top/build/win32/pe32-checks.log pe32
-    {
-        wait_for "$guest_build"
-        PHASE_AT=$EPOCHREALTIME
-        phase "the PE32's tree ready"
-        pe32_everyday
-        phase "PE32 checks"
-    } >"$pe32_log" 2>&1 &
-    pe32=$!
+    pe32_start() {
+        {
+            wait_for "$guest_build"
+            phase "the PE32's tree ready"
+            pe32_everyday
+            phase "PE32 checks"
+        } >"$pe32_log" 2>&1 &
+        pe32=$!
+    }
+    [ "$where" = host ] || pe32_start
     cmake --preset win64 >/dev/null
-    nice -n 10 cmake --build --preset win64
+    nice -n "$([ "$where" = host ] && echo 0 || echo 10)" cmake --build --preset win64
     phase "port build"
+    [ "$where" = guest ] || pe32_start
     ctest --preset win32 || rc=1
     phase "PE32 image tests"
     ctest --preset win64 || rc=1
