@@ -159,6 +159,20 @@ lane_display() {
     for _ in $(seq 1 $((100 * E2E_TIME_SCALE))); do wm_present && break; sleep 0.1; done
 }
 
+# next_plan: the next case not yet taken by any lane, into PLAN ("JOURNEY
+# PLAN"); false when none is left. Taken in turn rather than split up front:
+# a case's time varies from under a second to a minute and more.
+next_plan() {
+    local n
+    exec 8>>"$WORK/plans.lock"
+    flock 8
+    n=$(( $(cat "$WORK/plans.taken" 2>/dev/null || echo 0) + 1 ))
+    echo "$n" >"$WORK/plans.taken"
+    exec 8>&-
+    PLAN=$(sed -n "${n}p" "$WORK/plans")
+    [ -n "$PLAN" ]
+}
+
 LANES=${FAULT_LANES:-$([ "$E2E_TIME_SCALE" -gt 1 ] && echo 2 || echo 1)}
 LANE_PIDS=()
 trap 'kill "${LANE_PIDS[@]}" 2>/dev/null; rm -rf "$local_dir"; e2e_cleanup' EXIT
@@ -168,13 +182,13 @@ for ((lane = 1; lane < LANES; lane++)); do
         LANE=$lane LOG=$local_dir/fault-$lane.log
         lane_display "$lane"
         export DISPLAY
-        while read -r journey plan; do run_case "$journey" "$plan"; done < <(awk -v l="$lane" -v n="$LANES" 'NR % n == l' "$WORK/plans")
+        while next_plan; do run_case ${PLAN%% *} "${PLAN#* }"; done
         [ -z "$NORVANE_PID" ] || stop_norvane
         kill "${LANE_PIDS[@]}" 2>/dev/null
     ) &
     lanes+=($!)
 done
-while read -r journey plan; do run_case "$journey" "$plan"; done < <(awk -v n="$LANES" 'NR % n == 0' "$WORK/plans")
+while next_plan; do run_case ${PLAN%% *} "${PLAN#* }"; done
 [ ${#lanes[@]} -eq 0 ] || wait "${lanes[@]}"
 cat "$WORK"/cases-* >>"$WORK/cases" 2>/dev/null
 sort -o "$WORK/cases" "$WORK/cases"
