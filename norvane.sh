@@ -219,7 +219,7 @@ pe32_checks() {
     set +e
     NORVANE_GUEST_BOOT_LIMIT=$((${NORVANE_GUEST_BOOT_LIMIT:-300} * scale / (scale > 1 ? 5 : 1))) \
     "$top/tests/pe32/guest.sh" "${run[@]}" "$build" "$share" \
-        "${env[@]}" E2E_TIME_SCALE=$scale CHECKS="${CHECKS:-}" NORVANE_SOAK="${NORVANE_SOAK:-}" \
+        "${env[@]}" E2E_TIME_SCALE=$scale CHECKS="${CHECKS:-}" NORVANE_SOAK="${NORVANE_SOAK:-}" FAULT_LANES="${FAULT_LANES:-}" \
         bash tests/pe32/checks.sh image/Norvane.exe build out
     rc=$?
     set -e
