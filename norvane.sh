@@ -113,9 +113,8 @@ cmd_test() {
     # (each side has a display, a Wine server and a prefix of its own, and
     # mostly waits for windows); their lines come after the port's, from a
     # log. The PE32's image tests read the port's image too: the one built
-    # next.
-    build_preset win32 -DNORVANE_PORT_BUILD="$top/build/win64"
-    phase "PE32 build"
+    # next. The emulated machine boots while the PE32 is built (half a
+    # minute), and starts the checks once the build is done.
     local pe32_log=$top/build/win32/pe32-checks.log pe32
     pe32_start() {
         {
@@ -126,7 +125,11 @@ cmd_test() {
         } >"$pe32_log" 2>&1 &
         pe32=$!
     }
-    [ "$where" = host ] || pe32_start
+    rm -f "$top/build/win32/pe32-built"
+    if [ "$where" = guest ]; then PE32_BUILT=$top/build/win32/pe32-built; pe32_start; fi
+    build_preset win32 -DNORVANE_PORT_BUILD="$top/build/win64"
+    : >"$top/build/win32/pe32-built"
+    phase "PE32 build"
     cmake --preset win64 >/dev/null
     nice -n "$([ "$where" = host ] && echo 0 || echo 10)" cmake --build --preset win64
     phase "port build"
@@ -178,6 +181,15 @@ pe32_out() { echo "$top/build/win32/pe32-checks$([ "$1" = bookworm ] || echo "-$
 # The Wine release of each guest suite.
 wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
 
+# pe32_share IMAGE SHARE: the image and the build's test programs into the
+# machine's share.
+pe32_share() {
+    [ -f "$1" ] || { say "no PE32 image at $1" >&2; return 1; }
+    cp -al "$top/build/win32/tests" "$2/build/tests"
+    cp "$1" "$2/image/Norvane.exe"
+}
+PE32_BUILT=""
+
 # pe32_checks IMAGE SUITE [CPUS]: tests/pe32/checks.sh against IMAGE under
 # the 32-bit Wine of the Debian SUITE (bookworm or trixie), with the win32
 # build's test programs, in the machine tests/pe32/guest.sh provides; with
@@ -188,7 +200,6 @@ wine_of() { case $1 in bookworm) echo 8.0 ;; trixie) echo 10.0 ;; esac; }
 pe32_checks() {
     local image=$1 suite=$2 cpus=${3:-} build=$top/build/win32 where scale=1 share rc out
     local wine="Wine $(wine_of "$suite")" run=(run --suite "$suite") env=(env)
-    [ -f "$image" ] || { say "no PE32 image at $image" >&2; return 1; }
     out=$(pe32_out "$suite" "$cpus")
     where=$("$top/tests/pe32/guest.sh" where "$build")
     if [ -n "$cpus" ]; then
@@ -211,16 +222,32 @@ pe32_checks() {
     # A share of its own: checks of another Wine or processor count may run
     # at the same time.
     share=$out.share
-    rm -rf "$share"
+    rm -rf "$share" "$share.go"
     mkdir -p "$share/image" "$share/build"
     cp -r "$top/tests" "$share/tests"
-    cp -al "$build/tests" "$share/build/tests"
-    cp "$image" "$share/image/Norvane.exe"
-    set +e
+    # With PE32_BUILT (a file made when the PE32's build is done) the machine
+    # boots while the build runs, and the checks start once the build and
+    # its programs are in the share.
+    local guest_run
+    if [ -n "$PE32_BUILT" ]; then run+=(--after "$share.go"); else pe32_share "$image" "$share" || return 1; fi
     NORVANE_GUEST_BOOT_LIMIT=$((${NORVANE_GUEST_BOOT_LIMIT:-300} * scale / (scale > 1 ? 5 : 1))) \
     "$top/tests/pe32/guest.sh" "${run[@]}" "$build" "$share" \
         "${env[@]}" E2E_TIME_SCALE=$scale CHECKS="${CHECKS:-}" NORVANE_SOAK="${NORVANE_SOAK:-}" FAULT_LANES="${FAULT_LANES:-}" \
-        bash tests/pe32/checks.sh image/Norvane.exe build out
+        bash tests/pe32/checks.sh image/Norvane.exe build out &
+    guest_run=$!
+    if [ -n "$PE32_BUILT" ]; then
+        # The build failed when the command that runs it has ended.
+        while [ ! -e "$PE32_BUILT" ] && kill -0 $$ 2>/dev/null && kill -0 $guest_run 2>/dev/null; do
+            sleep 0.5
+        done
+        if [ -e "$PE32_BUILT" ] && pe32_share "$image" "$share"; then
+            : >"$share.go"
+        else
+            kill $guest_run 2>/dev/null
+        fi
+    fi
+    set +e
+    wait $guest_run
     rc=$?
     set -e
     rm -rf "$out"

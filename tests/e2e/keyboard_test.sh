@@ -9,7 +9,7 @@ run_keys() {  # run_keys NAME EXPECTATION KEYS...
     check "$name: the window appears" wait_window
     keys "$@"
     if [ "$expect" = repeat ]; then
-        e2e_sleep 3
+        wait_repeat_pause 3
         check "$name: window gone, process still running" eval 'window_gone && still_running'
         stop_norvane
     else

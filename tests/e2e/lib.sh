@@ -302,6 +302,18 @@ trace_tidy() {
     sed 's/^[0-9a-f]*:[0-9a-f]*:Call //; s/ ret=[0-9a-f]*$//' | awk -F. '{ $1 = toupper($1); print }' OFS=.
 }
 trace_calls() { trace_lines | trace_tidy; }
+# wait_repeat_pause SECONDS: until the trace shows the repeat's pause of
+# 2097152 ms begun, at most SECONDS (times the scale); false if it did not.
+# Waiting for the call itself rather than a fixed time: the emulated machine
+# takes from one second to several to get there.
+wait_repeat_pause() {
+    local i
+    for ((i = 0; i < $1 * 10 * E2E_TIME_SCALE; i++)); do
+        grep -aqiE 'Call kernel32\.Sleep\([0-9a-f]*00200000\)' "$WORK/trace.raw" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
 trace_main_calls() {
     local main
     main=$(trace_lines | head -n 1 | cut -d: -f2)

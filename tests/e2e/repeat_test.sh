@@ -7,7 +7,7 @@ relay_setup
 start_norvane trace
 check "the window appears" wait_window
 give click_repeat
-e2e_sleep 3
+wait_repeat_pause 3
 check "the window is gone" window_gone
 check "the process keeps running" still_running
 stop_norvane

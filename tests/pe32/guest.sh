@@ -18,7 +18,7 @@
 #       SUITE is the Debian release the guest is made of, and so its Wine:
 #       bookworm (Wine 8.0, the default, in BUILD_DIR/guest/) or trixie
 #       (Wine 10.0, in BUILD_DIR/guest-trixie/).
-#   guest.sh run [--suite SUITE] [--cpus N] BUILD_DIR SHARE_DIR COMMAND [ARG...]
+#   guest.sh run [--suite SUITE] [--cpus N] [--after FILE] BUILD_DIR SHARE_DIR COMMAND [ARG...]
 #       builds if needed, boots the guest (or, on a host, enters the chroot in
 #       private namespaces) on a throw-away copy of the disk (or tree) with
 #       SHARE_DIR mounted at /share, runs COMMAND there as root from /share
@@ -36,6 +36,9 @@
 #       with the display's cookie if it has one.
 #       --cpus N gives the guest N processors (default 2). A chroot only sees
 #       the host's processors, so --cpus always boots the emulated machine.
+#       --after FILE: the machine boots at once, and COMMAND starts once FILE
+#       exists (whoever is still filling SHARE_DIR makes it when done, or
+#       ends this run); the boot's time limit counts from then.
 #
 # A failure of the guest itself prints one line starting "guest:" that names
 # the stage and exits 125; SHARE_DIR/.guest/ keeps the console log.
@@ -447,7 +450,12 @@ cmd_run() {
     flock -s 9
     rm -rf "$out"
     mkdir -p "$out"
-    printf '%q ' "$@" >"$out/command"
+    # Whole or not at all: the machine starts the command as soon as it sees
+    # the file.
+    local command
+    command=$(printf '%q ' "$@")
+    put_command() { printf '%s' "$command" >"$out/command.part" && mv "$out/command.part" "$out/command"; }
+    [ -n "$AFTER" ] || put_command
     local t0 qemu boot_limit=${NORVANE_GUEST_BOOT_LIMIT:-300} limit=${NORVANE_GUEST_LIMIT:-3600} run_dir=""
     t0=$(now)
     GUEST_DISPLAY=""
@@ -484,6 +492,7 @@ cmd_run() {
     trap 'exit 130' INT TERM
     local waited=0 times_off=0
     while [ ! -e "$out/started" ]; do
+        [ -e "$out/command" ] || [ ! -e "$AFTER" ] || put_command
         boot_stages "$t0" times_off
         if ! kill -0 $qemu 2>/dev/null; then
             tail -n 15 "$out/console.log" "$out/qemu.log" 2>/dev/null | sed 's/^/  | /' >&2
@@ -494,7 +503,7 @@ cmd_run() {
             fail "boot: the $WHERE run did not reach the command within $boot_limit s (console: $out/console.log)"
         fi
         sleep 0.1
-        waited=$((waited + 1))
+        [ ! -e "$out/command" ] || waited=$((waited + 1))
     done
     boot_stages "$t0" times_off
     local t1 out_off=0 err_off=0
@@ -539,15 +548,16 @@ cmd_run() {
 # long build does not change the running copy.
 main() {
     local usage="usage: $0 where [BUILD_DIR] | build [--suite SUITE] BUILD_DIR |
-       run [--suite SUITE] [--cpus N] BUILD_DIR SHARE_DIR COMMAND [ARG...]"
+       run [--suite SUITE] [--cpus N] [--after FILE] BUILD_DIR SHARE_DIR COMMAND [ARG...]"
     local what=${1:-}
     [ $# -eq 0 ] || shift
-    SUITE=bookworm
+    SUITE=bookworm AFTER=""
     while [ $# -ge 2 ]; do
         case "$1" in
             --suite) SUITE=$2 ;;
             --cpus) [[ "$2" =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
                     CPUS=$2 NORVANE_PE32_WHERE=guest ;;
+            --after) AFTER=$2 ;;
             *) break ;;
         esac
         shift 2

@@ -20,11 +20,26 @@ relay_setup
 table=$E2E_BUILD/versions.txt
 printf '%-8s %-17s %-22s %-7s %s\n' version answer "probe libraries" window "exit code" >"$table"
 
-for version in win95 win98 winme nt40 win2k winxp vista win7 win8 win81 win10 win11; do
-    $WINE reg add "$key" /v Version /t REG_SZ /d "$version" /f >/dev/null 2>&1
-    WINEDEBUG=err+ver $WINE "$probe/Norvane.exe" </dev/null >"$WORK/answer.txt" 2>"$WORK/answer.err"
+set_version() { $WINE reg add "$key" /v Version /t REG_SZ /d "$1" /f >/dev/null 2>&1; }
+# Each process reads the version once, as it starts: the probe starts beside
+# the program, and the next version is set while the program is ended, each
+# a Wine start fewer to wait for in an emulated machine.
+versions=(win95 win98 winme nt40 win2k winxp vista win7 win8 win81 win10 win11)
+set_version "${versions[0]}"
+for i in "${!versions[@]}"; do
+    version=${versions[$i]} next=${versions[$((i + 1))]:-}
+    WINEDEBUG=err+ver $WINE "$probe/Norvane.exe" </dev/null >"$WORK/answer.txt" 2>"$WORK/answer.err" &
+    probe_pid=$!
+    start_norvane trace
+    window=none
+    wait_window && window=shown
+    wait "$probe_pid"
+    setting=""
+    if [ -n "$next" ]; then set_version "$next" & setting=$!; fi
     if grep -q 'Invalid Windows version' "$WORK/answer.err"; then
         printf '%-8s %s\n' "$version" "not offered by this Wine" >>"$table"
+        stop_norvane
+        [ -z "$setting" ] || wait "$setting"
         continue
     fi
     read -r _ platform major minor build < <(tr -d '\r' <"$WORK/answer.txt" | grep '^system ')
@@ -34,13 +49,11 @@ for version in win95 win98 winme nt40 win2k winxp vista win7 win8 win81 win10 wi
     want=0
     [ "${platform:-0}" -eq 2 ] && [ $(( ${major:-0} * 100 + ${minor:-0} )) -ge 501 ] && want=1
 
-    start_norvane trace
-    window=none
-    wait_window && window=shown
     check "$version: the window appears" [ "$window" = shown ]
     [ "$window" = shown ] && click_exit
     wait_exit 20
     [ "$EXIT_CODE" -eq 124 ] && stop_norvane
+    [ -z "$setting" ] || wait "$setting"
     check "$version: exit code 0 after EXIT" [ "$EXIT_CODE" -eq 0 ]
     trace_main_calls >"$WORK/calls.txt"
     asked=$(grep -c '^KERNEL32.GetVersionExA(' "$WORK/calls.txt")
